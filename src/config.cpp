@@ -1,0 +1,228 @@
+#include "config.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+Config* gConfig = nullptr;
+int lineDrawMode = 0;
+int transparentBackground = 0;
+
+namespace {
+
+const char kVersion[] = "2.7.2";
+
+bool readwholefile(const std::string& path, std::string& out, int& err)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        err = errno;
+        return false;
+    }
+    out.clear();
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            err = errno;
+            close(fd);
+            return false;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
+
+// Follows a chain of symbolic links to the file that is really written.
+std::string finaltarget(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        char buf[PATH_MAX];
+        ssize_t n = readlink(path.c_str(), buf, sizeof buf - 1);
+        if (n <= 0)
+            return path;
+        buf[n] = '\0';
+        if (buf[0] == '/') {
+            path = buf;
+        } else {
+            size_t slash = path.rfind('/');
+            path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + buf;
+        }
+    }
+    return path;
+}
+
+bool writeall(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string homedirectory()
+{
+    const char* home = getenv("HOME");
+    if (home && *home)
+        return home;
+    struct passwd* pw = getpwuid(getuid());
+    if (pw && pw->pw_dir && *pw->pw_dir)
+        return pw->pw_dir;
+    return std::string();
+}
+
+Config::Config(const char* filename)
+{
+    std::string home = homedirectory();
+    if (!home.empty())
+        path = home + "/" + filename;
+    load();
+    Item* cfg = getcfgroot();
+    lineDrawMode = intvalue(cfg, "line_draw_mode");
+    transparentBackground = intvalue(cfg, "transparent_background");
+}
+
+Item* Config::getcfgroot() const
+{
+    return root ? root->find("varnix_cfg") : nullptr;
+}
+
+void Config::load()
+{
+    isdefault = true;
+    struct stat st;
+    if (path.empty() || (stat(path.c_str(), &st) != 0 && errno == ENOENT)) {
+        generatedafault();
+        return;
+    }
+    std::string text;
+    int err = 0;
+    if (!readwholefile(path, text, err)) {
+        // No tree: nothing will be saved over a file we could not read.
+        errortext = path + "\n" + "cannot read the file: " + strerror(err);
+        return;
+    }
+    std::string parseerror;
+    root = parsexml(text.data(), text.size(), parseerror);
+    if (!parseerror.empty())
+        errortext = path + "\n" + parseerror;
+    isdefault = false;
+
+    Item* cfg = getcfgroot();
+    if (!cfg)
+        return;
+    if (!cfg->find("version")) {
+        auto v = std::make_unique<Item>("version");
+        v->setvalue(kVersion);
+        cfg->addchild(std::move(v));
+    }
+}
+
+void Config::save()
+{
+    if (!errortext.empty() || path.empty() || !root)
+        return;
+    Item* cfg = getcfgroot();
+    if (!cfg)
+        return;
+    std::string text = cfg->toxml(true);
+
+    // Write a new file beside the old one and rename it over, so a failed save
+    // never leaves a truncated configuration behind.
+    std::string target = finaltarget(path);
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
+    std::string tmpl = dir + "/.varnix.cfg.XXXXXX";
+    std::vector<char> tmpname(tmpl.begin(), tmpl.end());
+    tmpname.push_back('\0');
+    int fd = mkstemp(tmpname.data()); // mode 0600: the file holds passwords
+    if (fd < 0)
+        return;
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0) {
+        (void)fchmod(fd, st.st_mode & 07777);
+        if (geteuid() == 0)
+            (void)fchown(fd, st.st_uid, st.st_gid);
+    }
+    bool ok = writeall(fd, text) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(tmpname.data(), target.c_str()) != 0)
+        unlink(tmpname.data());
+}
+
+void Config::generatedafault()
+{
+    root = std::make_unique<Item>("");
+    root->addchild(std::make_unique<Item>("varnix_cfg"));
+    addserver("127.0.0.1", "31416", "", "Local Server");
+}
+
+void Config::addserver(const std::string& host, const std::string& port, const std::string& pwd,
+                       const std::string& hostid)
+{
+    Item* cfg = getcfgroot();
+    if (host.empty() || port.empty() || !cfg)
+        return;
+    auto server = std::make_unique<Item>("server");
+    auto add = [&](const char* name, const std::string& value) {
+        auto it = std::make_unique<Item>(name);
+        it->setvalue(value);
+        server->addchild(std::move(it));
+    };
+    add("host", host);
+    add("port", port);
+    if (!pwd.empty())
+        add("pwd", pwd);
+    add("hostid", hostid);
+    cfg->addchild(std::move(server));
+}
+
+int Config::intvalue(const Item* parent, const char* name) const
+{
+    if (!parent)
+        return 0;
+    Item* it = parent->find(name);
+    return it ? it->intvalue() : 0;
+}
+
+void Config::setintvalue(Item* parent, const char* name, int value)
+{
+    if (!root)
+        return;
+    if (!parent)
+        parent = root.get();
+    Item* it = parent->find(name);
+    if (!it)
+        it = parent->addchild(std::make_unique<Item>(name));
+    it->setintvalue(value);
+}
+
+void Config::setintvalue(const char* name, int value)
+{
+    Item* cfg = getcfgroot();
+    setintvalue(cfg ? cfg : root.get(), name, value);
+}

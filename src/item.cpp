@@ -1,0 +1,318 @@
+#include "item.h"
+
+#include <expat.h>
+#include <locale.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+Item::Item(std::string name) : name_(std::move(name)) {}
+
+Item::~Item()
+{
+    // Flatten the subtree first so that destroying a very deep tree never recurses.
+    std::vector<std::unique_ptr<Item>> pending;
+    pending.swap(children_);
+    while (!pending.empty()) {
+        std::unique_ptr<Item> it = std::move(pending.back());
+        pending.pop_back();
+        for (auto& c : it->children_)
+            pending.push_back(std::move(c));
+        it->children_.clear();
+    }
+}
+
+int Item::intvalue() const
+{
+    return atoi(value_.c_str());
+}
+
+double Item::doublevalue() const
+{
+    // Client numbers always use a decimal point, whatever the user's locale says.
+    static locale_t clocale = newlocale(LC_NUMERIC_MASK, "C", (locale_t)0);
+    const char* s = value_.c_str();
+    char* end = nullptr;
+    double d = strtod_l(s, &end, clocale);
+    return end == s ? 0.0 : d;
+}
+
+void Item::setintvalue(int v)
+{
+    value_ = std::to_string(v);
+}
+
+Item* Item::addchild(std::unique_ptr<Item> child)
+{
+    if (!child)
+        return nullptr;
+    child->parent_ = this;
+    children_.push_back(std::move(child));
+    return children_.back().get();
+}
+
+void Item::removechild(Item* child)
+{
+    for (auto it = children_.begin(); it != children_.end(); ++it) {
+        if (it->get() == child) {
+            children_.erase(it);
+            return;
+        }
+    }
+}
+
+Item* Item::find(const std::string& name) const
+{
+    if (name_ == name)
+        return const_cast<Item*>(this);
+    // Explicit stack of (element, next child index) keeps pre-order without recursion.
+    std::vector<std::pair<const Item*, size_t>> stack;
+    stack.emplace_back(this, 0);
+    while (!stack.empty()) {
+        auto& top = stack.back();
+        if (top.second >= top.first->children_.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const Item* c = top.first->children_[top.second++].get();
+        if (c->name_ == name)
+            return const_cast<Item*>(c);
+        if (!c->children_.empty())
+            stack.emplace_back(c, 0);
+    }
+    return nullptr;
+}
+
+std::vector<Item*> Item::children(const std::string& name) const
+{
+    std::vector<Item*> out;
+    for (auto& c : children_)
+        if (name.empty() || c->name_ == name)
+            out.push_back(c.get());
+    return out;
+}
+
+std::string Item::path() const
+{
+    std::vector<const Item*> chain;
+    for (const Item* it = this; it; it = it->parent_)
+        chain.push_back(it);
+    std::string p = chain.back()->name_;
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+        p += "/";
+        p += (*it)->name_;
+    }
+    return p;
+}
+
+void Item::merge(Item* other)
+{
+    if (!other || other == this || path() != other->path())
+        return;
+    for (auto& c : other->children_) {
+        c->parent_ = this;
+        children_.push_back(std::move(c));
+    }
+    other->children_.clear();
+}
+
+std::string Item::toxml() const
+{
+    return toxml(false);
+}
+
+std::string Item::toxml(bool escape) const
+{
+    std::string out;
+    auto text = [escape](const std::string& s) { return escape ? xmlescape(s) : s; };
+    struct Frame {
+        const Item* item;
+        size_t next;
+        size_t depth;
+    };
+    std::vector<Frame> stack;
+    auto open = [&](const Item* it, size_t depth) {
+        out.append(depth * 4, ' ');
+        out += "<" + text(it->name_) + ">" + text(it->value_) + "\n";
+        stack.push_back({it, 0, depth});
+    };
+    open(this, 0);
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next < f.item->children_.size()) {
+            const Item* c = f.item->children_[f.next++].get();
+            open(c, f.depth + 1);
+            continue;
+        }
+        out.append(f.depth * 4, ' ');
+        out += "</" + text(f.item->name_) + ">\n";
+        stack.pop_back();
+    }
+    return out;
+}
+
+std::string xmlescape(const std::string& s)
+{
+    if (s.find_first_of("&<>") == std::string::npos)
+        return s;
+    std::string out;
+    out.reserve(s.size() + 16);
+    for (char ch : s) {
+        switch (ch) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += ch;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+struct ParseState {
+    XML_Parser parser = nullptr;
+    std::vector<Item*> stack;
+    bool toodeep = false;
+};
+
+// The text is read as ISO-8859-1, so expat hands us UTF-8 in which every original
+// byte became one code point below 256. Turn those back into the bytes the peer sent;
+// larger code points (from character references) stay UTF-8.
+void appendbytes(std::string& out, const XML_Char* s, size_t len)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    size_t i = 0;
+    // Fast path: plain ASCII needs no conversion.
+    while (i < len && p[i] < 0x80)
+        ++i;
+    out.append(s, i);
+    while (i < len) {
+        unsigned char c = p[i];
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else if ((c & 0xE0) == 0xC0 && i + 1 < len) {
+            unsigned cp = ((c & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
+            if (cp < 256)
+                out += static_cast<char>(cp);
+            else
+                out.append(s + i, 2);
+            i += 2;
+        } else {
+            size_t n = (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+            if (i + n > len)
+                n = len - i;
+            out.append(s + i, n);
+            i += n;
+        }
+    }
+}
+
+void XMLCALL onstart(void* data, const XML_Char* name, const XML_Char**)
+{
+    ParseState* st = static_cast<ParseState*>(data);
+    if (static_cast<int>(st->stack.size()) > kMaxItemDepth) {
+        st->toodeep = true;
+        XML_StopParser(st->parser, XML_FALSE);
+        return;
+    }
+    std::string n;
+    appendbytes(n, name, strlen(name));
+    Item* it = st->stack.back()->addchild(std::make_unique<Item>(std::move(n)));
+    st->stack.push_back(it);
+}
+
+void XMLCALL onend(void* data, const XML_Char*)
+{
+    ParseState* st = static_cast<ParseState*>(data);
+    if (st->stack.size() > 1)
+        st->stack.pop_back();
+}
+
+void XMLCALL ondata(void* data, const XML_Char* s, int len)
+{
+    ParseState* st = static_cast<ParseState*>(data);
+    if (len <= 0)
+        return;
+    // Indentation and line ends of pretty-printed XML are dropped piece by piece.
+    if (len == 1 && s[0] == '\n')
+        return;
+    bool blanks = true;
+    for (int i = 0; i < len && blanks; ++i)
+        blanks = s[i] == ' ';
+    if (blanks)
+        return;
+    Item* top = st->stack.back();
+    std::string piece;
+    appendbytes(piece, s, static_cast<size_t>(len));
+    top->appendvalue(piece);
+}
+
+} // namespace
+
+std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext)
+{
+    auto root = std::make_unique<Item>("");
+    ParseState st;
+    st.parser = XML_ParserCreate("ISO-8859-1");
+    if (!st.parser) {
+        errortext = "XML error:out of memory";
+        return root;
+    }
+    st.stack.push_back(root.get());
+    XML_SetUserData(st.parser, &st);
+    XML_SetElementHandler(st.parser, onstart, onend);
+    XML_SetCharacterDataHandler(st.parser, ondata);
+
+    bool ok = true;
+    // expat takes an int length; feed larger texts in pieces.
+    const size_t maxpiece = static_cast<size_t>(INT_MAX / 2);
+    size_t pos = 0;
+    do {
+        size_t n = len - pos > maxpiece ? maxpiece : len - pos;
+        bool last = pos + n >= len;
+        if (XML_Parse(st.parser, text + pos, static_cast<int>(n), last) == XML_STATUS_ERROR) {
+            ok = false;
+            break;
+        }
+        pos += n;
+    } while (pos < len);
+
+    if (!ok) {
+        if (st.toodeep)
+            errortext = "XML error:elements nested too deeply";
+        else
+            errortext = std::string("XML error:") + XML_ErrorString(XML_GetErrorCode(st.parser));
+    }
+    XML_ParserFree(st.parser);
+    return root;
+}
+
+char* maskbodymarkup(char* text, size_t len)
+{
+    static const char open[] = "<body>";
+    static const char close[] = "</body>";
+    const size_t openlen = sizeof(open) - 1;
+    const size_t closelen = sizeof(close) - 1;
+    auto search = [&](size_t from, const char* pat, size_t plen) -> size_t {
+        if (from >= len || len - from < plen)
+            return std::string::npos;
+        const void* hit = memmem(text + from, len - from, pat, plen);
+        return hit ? static_cast<const char*>(hit) - text : std::string::npos;
+    };
+    size_t start = 0;
+    while (start < len) {
+        size_t b = search(start, open, openlen);
+        size_t e = search(start, close, closelen);
+        if (b == std::string::npos || e == std::string::npos)
+            break;
+        for (size_t i = b + openlen; i < e; ++i)
+            if (text[i] == '<' || text[i] == '>')
+                text[i] = ' ';
+        start = (b > e ? b : e) + 1;
+    }
+    return text;
+}

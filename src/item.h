@@ -1,0 +1,65 @@
+// Item: the element tree that holds every client reply and the configuration.
+#ifndef VARNIX_ITEM_H
+#define VARNIX_ITEM_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class Item {
+public:
+    explicit Item(std::string name = std::string());
+    virtual ~Item();
+    Item(const Item&) = delete;
+    Item& operator=(const Item&) = delete;
+
+    const std::string& getname() const { return name_; }
+    const std::string& value() const { return value_; }
+    const char* cvalue() const { return value_.c_str(); }
+    int intvalue() const;
+    double doublevalue() const;
+    void setintvalue(int v);
+    void setvalue(const std::string& v) { value_ = v; }
+    void appendvalue(const std::string& v) { value_ += v; }
+    void appendvalue(const char* s, size_t n) { value_.append(s, n); }
+
+    Item* getparent() const { return parent_; }
+    const std::vector<std::unique_ptr<Item>>& getchildren() const { return children_; }
+
+    // Takes ownership; returns the raw pointer for convenience.
+    Item* addchild(std::unique_ptr<Item> child);
+    Item* addchild(Item* child) { return addchild(std::unique_ptr<Item>(child)); }
+    // Destroys `child` when it is a direct child; otherwise does nothing.
+    void removechild(Item* child);
+
+    // Pre-order depth-first search that includes this element itself.
+    Item* find(const std::string& name) const;
+    // Direct children with that name (all of them for an empty name).
+    std::vector<Item*> children(const std::string& name) const;
+    std::string path() const;
+    // Moves the other element's children to the end of ours when both have the same path.
+    void merge(Item* other);
+    std::string toxml() const;
+    // The same text with &, < and > escaped in names and values.
+    std::string toxml(bool escape) const;
+
+private:
+    std::string name_;
+    std::string value_;
+    std::vector<std::unique_ptr<Item>> children_;
+    Item* parent_ = nullptr;
+};
+
+// Deepest nesting the parser builds; deeper documents are cut there with an error.
+constexpr int kMaxItemDepth = 1000;
+
+// Builds a tree from XML text. Never returns null; `errortext` is set only on failure.
+std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext);
+
+// Turns '<' and '>' inside every <body>...</body> into blanks so bodies parse as plain text.
+char* maskbodymarkup(char* text, size_t len);
+
+// Escapes &, < and > so a value can be written into XML text.
+std::string xmlescape(const std::string& s);
+
+#endif

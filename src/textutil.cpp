@@ -1,0 +1,93 @@
+#include "textutil.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+// mbrlen with a private state keeps these safe to call from any thread.
+static int charlen(const char* s, size_t max)
+{
+    mbstate_t st{};
+    size_t k = mbrlen(s, max, &st);
+    if (k == static_cast<size_t>(-1) || k == static_cast<size_t>(-2))
+        return -1;
+    return static_cast<int>(k);
+}
+
+int mbstrlen(const char* s)
+{
+    if (!s)
+        return 0;
+    size_t len = strlen(s);
+    size_t pos = 0;
+    int count = 0;
+    while (pos < len) {
+        int n = charlen(s + pos, len - pos);
+        if (n <= 0)
+            break;
+        ++count;
+        pos += static_cast<size_t>(n);
+    }
+    return count;
+}
+
+// Byte offset just past the first n characters; the whole length when there are fewer.
+// An invalid sequence counts as one character of one byte, so the walk always ends.
+static size_t charsoffset(const char* s, size_t len, int n)
+{
+    if (n < 1)
+        n = 1;
+    size_t pos = 0;
+    for (int i = 0; i < n && pos < len; ++i) {
+        int k = charlen(s + pos, len - pos);
+        pos += k > 0 ? static_cast<size_t>(k) : 1;
+    }
+    return pos;
+}
+
+char* mbstrtrunc(char* s, int n)
+{
+    if (!s || mbstrlen(s) <= n)
+        return s;
+    s[charsoffset(s, strlen(s), n)] = '\0';
+    return s;
+}
+
+void mbstrtrunc(std::string& s, int n)
+{
+    if (mbstrlen(s.c_str()) <= n)
+        return;
+    s.resize(charsoffset(s.c_str(), s.size(), n));
+}
+
+char* rtrim(char* s)
+{
+    if (!s)
+        return s;
+    size_t len = strlen(s);
+    while (len > 0 && s[len - 1] == ' ')
+        s[--len] = '\0';
+    return s;
+}
+
+char* ltrim(char* s)
+{
+    if (!s)
+        return s;
+    size_t skip = strspn(s, " ");
+    if (skip > 0)
+        memmove(s, s + skip, strlen(s + skip) + 1);
+    return s;
+}
+
+std::string rtrim(const std::string& s)
+{
+    size_t end = s.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+std::string ltrim(const std::string& s)
+{
+    size_t start = s.find_first_not_of(' ');
+    return start == std::string::npos ? std::string() : s.substr(start);
+}

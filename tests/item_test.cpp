@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+
+#include "item.h"
+
+namespace {
+
+std::unique_ptr<Item> parse(const std::string& text, std::string* err = nullptr)
+{
+    std::string e;
+    auto root = parsexml(text.data(), text.size(), e);
+    if (err)
+        *err = e;
+    return root;
+}
+
+const char kFirstStart[] =
+    "<varnix_cfg>\n"
+    "    <server>\n"
+    "        <host>127.0.0.1\n"
+    "        </host>\n"
+    "        <port>31416\n"
+    "        </port>\n"
+    "        <hostid>Local Server\n"
+    "        </hostid>\n"
+    "    </server>\n"
+    "</varnix_cfg>\n";
+
+} // namespace
+
+TEST(ItemTree, FindIncludesSelfAndSearchesPreOrder)
+{
+    auto root = parse("<a><b><c>1</c></b><c>2</c><a>inner</a></a>");
+    Item* a = root->find("a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->find("a"), a);             // itself, not the child of the same name
+    EXPECT_EQ(a->find("c")->value(), "1");  // depth first: b's child before a's second child
+    EXPECT_EQ(root->find("missing"), nullptr);
+}
+
+TEST(ItemTree, ChildrenByNameAndAll)
+{
+    auto root = parse("<r><x>1</x><y/><x>2</x></r>");
+    Item* r = root->find("r");
+    auto xs = r->children("x");
+    ASSERT_EQ(xs.size(), 2u);
+    EXPECT_EQ(xs[1]->value(), "2");
+    EXPECT_EQ(r->children("").size(), 3u);
+    EXPECT_TRUE(r->children("zzz").empty());
+}
+
+TEST(ItemTree, PathOfParsedElements)
+{
+    auto root = parse("<msgs><msg><body>x</body></msg></msgs>");
+    EXPECT_EQ(root->path(), "");
+    EXPECT_EQ(root->find("msgs")->path(), "/msgs");
+    EXPECT_EQ(root->find("body")->path(), "/msgs/msg/body");
+}
+
+TEST(ItemTree, MergeMovesChildrenOnlyForEqualPaths)
+{
+    auto t1 = parse("<msgs><msg><seqno>1</seqno></msg></msgs>");
+    auto t2 = parse("<msgs><msg><seqno>2</seqno></msg><msg><seqno>3</seqno></msg></msgs>");
+    Item* m1 = t1->find("msgs");
+    Item* m2 = t2->find("msgs");
+    m1->merge(m2);
+    auto all = m1->children("msg");
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[2]->find("seqno")->value(), "3");
+    EXPECT_EQ(all[2]->getparent(), m1);
+    EXPECT_TRUE(m2->getchildren().empty());
+
+    auto t3 = parse("<other><msg/></other>");
+    Item* o = t3->find("other");
+    m1->merge(o); // different path: nothing moves
+    EXPECT_EQ(m1->children("msg").size(), 3u);
+    EXPECT_EQ(o->children("msg").size(), 1u);
+}
+
+TEST(ItemTree, RemoveChildOnlyDirectChildren)
+{
+    auto root = parse("<a><b><c/></b><d/></a>");
+    Item* a = root->find("a");
+    Item* c = a->find("c");
+    a->removechild(c); // grandchild: nothing happens
+    EXPECT_EQ(a->find("c"), c);
+    a->removechild(a->find("b"));
+    EXPECT_EQ(a->find("c"), nullptr);
+    EXPECT_EQ(a->getchildren().size(), 1u);
+}
+
+TEST(ItemTree, NumericValues)
+{
+    Item it("x");
+    it.setintvalue(-1);
+    EXPECT_EQ(it.value(), "-1");
+    it.setvalue("  42abc");
+    EXPECT_EQ(it.intvalue(), 42);
+    it.setvalue("abc");
+    EXPECT_EQ(it.intvalue(), 0);
+    EXPECT_EQ(it.doublevalue(), 0.0);
+    it.setvalue("12.5");
+    const char* old = setlocale(LC_NUMERIC, nullptr);
+    std::string saved = old ? old : "C";
+    // A decimal-comma locale must not change how client numbers read.
+    if (setlocale(LC_NUMERIC, "de_DE.UTF-8") || setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
+        EXPECT_DOUBLE_EQ(it.doublevalue(), 12.5);
+    }
+    setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_DOUBLE_EQ(it.doublevalue(), 12.5);
+}
+
+TEST(ItemTree, ToXmlLayout)
+{
+    Item a("a");
+    a.setvalue("x");
+    auto b = std::make_unique<Item>("b");
+    b->setvalue("y");
+    a.addchild(std::move(b));
+    EXPECT_EQ(a.toxml(), "<a>x\n    <b>y\n    </b>\n</a>\n");
+    Item leaf("e");
+    EXPECT_EQ(leaf.toxml(), "<e>\n</e>\n");
+}
+
+TEST(XmlParser, FirstStartFileReadsBackValues)
+{
+    std::string err;
+    auto root = parse(kFirstStart, &err);
+    EXPECT_EQ(err, "");
+    Item* cfg = root->find("varnix_cfg");
+    ASSERT_NE(cfg, nullptr);
+    EXPECT_EQ(cfg->value(), "");
+    Item* server = cfg->find("server");
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->getchildren().size(), 3u);
+    EXPECT_EQ(server->find("host")->value(), "127.0.0.1");
+    EXPECT_EQ(server->find("port")->value(), "31416");
+    EXPECT_EQ(server->find("hostid")->value(), "Local Server");
+}
+
+TEST(XmlParser, CharacterDataRules)
+{
+    // Entities each arrive as their own piece; a blanks-only piece between them is dropped.
+    auto root = parse("<r><a>&lt; &gt;</a><b>\tx\t</b><c>one\ntwo</c><d> lead</d></r>");
+    EXPECT_EQ(root->find("a")->value(), "<>");
+    EXPECT_EQ(root->find("b")->value(), "\tx\t");
+    EXPECT_EQ(root->find("c")->value(), "onetwo");
+    EXPECT_EQ(root->find("d")->value(), " lead");
+    auto crlf = parse("<r>\r\n  <v>text\r\n  </v>\r\n</r>");
+    EXPECT_EQ(crlf->find("v")->value(), "text");
+}
+
+TEST(XmlParser, AttributesCommentsAndInstructionsVanish)
+{
+    auto root = parse("<?xml version=\"1.0\"?><r a=\"1\"><!-- c --><x k=\"v\">t</x><?pi x?></r>");
+    Item* r = root->find("r");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->getchildren().size(), 1u);
+    EXPECT_EQ(r->find("x")->value(), "t");
+    EXPECT_EQ(root->find("a"), nullptr);
+    EXPECT_EQ(root->find("k"), nullptr);
+}
+
+TEST(XmlParser, ErrorsKeepPartialTree)
+{
+    std::string err;
+    auto root = parse("<r><a>1</a><b>2</r>", &err);
+    EXPECT_EQ(err.rfind("XML error:", 0), 0u);
+    EXPECT_EQ(root->find("a")->value(), "1");
+    EXPECT_NE(root->find("b"), nullptr);
+
+    auto empty = parse("", &err);
+    EXPECT_EQ(err, "XML error:no element found");
+    EXPECT_TRUE(empty->getchildren().empty());
+}
+
+TEST(XmlParser, BytesComeBackAsTheClientMeantThem)
+{
+    // Per-byte references of UTF-8, raw UTF-8 and a raw Latin-1 byte all survive.
+    auto root = parse("<r><u>Zo&#195;&#171;</u><p>Zo\xc3\xab</p><l>caf\xe9</l>"
+                      "<big>&#8364;</big><after>ok</after></r>");
+    EXPECT_EQ(root->find("u")->value(), "Zo\xc3\xab");
+    EXPECT_EQ(root->find("p")->value(), "Zo\xc3\xab");
+    EXPECT_EQ(root->find("l")->value(), "caf\xe9");
+    EXPECT_EQ(root->find("big")->value(), "\xe2\x82\xac");
+    EXPECT_EQ(root->find("after")->value(), "ok");
+}
+
+TEST(XmlParser, DeepNestingIsCutNotOverflowed)
+{
+    const int depth = 100000;
+    std::string text;
+    for (int i = 0; i < depth; ++i)
+        text += "<a>";
+    for (int i = 0; i < depth; ++i)
+        text += "</a>";
+    std::string err;
+    auto root = parse(text, &err);
+    EXPECT_EQ(err, "XML error:elements nested too deeply");
+    int levels = 0;
+    for (const Item* it = root.get(); !it->getchildren().empty(); it = it->getchildren()[0].get())
+        ++levels;
+    EXPECT_EQ(levels, kMaxItemDepth);
+    EXPECT_EQ(root->find("missing"), nullptr);
+    std::string xml = root->find("a")->toxml();
+    EXPECT_GT(xml.size(), 1000u);
+}
+
+TEST(XmlParser, DestroysVeryDeepHandBuiltTree)
+{
+    auto root = std::make_unique<Item>("");
+    Item* cur = root.get();
+    for (int i = 0; i < 200000; ++i)
+        cur = cur->addchild(std::make_unique<Item>("n"));
+    EXPECT_EQ(root->find("zz"), nullptr);
+    root.reset(); // must not recurse 200000 levels
+    SUCCEED();
+}
+
+TEST(MaskBodyMarkup, MasksEachBodySeparately)
+{
+    std::string text = "<msgs><msg><body><![CDATA[\na <b>bold</b>\n]]></body><x>1</x></msg>"
+                       "<msg><body>2 < 3</body></msg></msgs>";
+    maskbodymarkup(&text[0], text.size());
+    EXPECT_EQ(text, "<msgs><msg><body> ![CDATA[\na  b bold /b \n]] </body><x>1</x></msg>"
+                    "<msg><body>2   3</body></msg></msgs>");
+    std::string err;
+    auto root = parse(text, &err);
+    EXPECT_EQ(err, "");
+    auto msgs = root->find("msgs")->children("msg");
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0]->find("body")->value(), " ![CDATA[a  b bold /b ]] ");
+    EXPECT_EQ(msgs[0]->find("x")->value(), "1");
+}
+
+TEST(MaskBodyMarkup, UnpairedOrReversedTagsAreLeftAlone)
+{
+    std::string reversed = "</body><x>y</x><body>";
+    std::string copy = reversed;
+    maskbodymarkup(&reversed[0], reversed.size());
+    EXPECT_EQ(reversed, copy);
+    std::string open = "<body><i>no end";
+    copy = open;
+    maskbodymarkup(&open[0], open.size());
+    EXPECT_EQ(open, copy);
+}
+
+TEST(XmlEscape, EscapesOnlyTheThreeMarkupCharacters)
+{
+    EXPECT_EQ(xmlescape("a&b<c>d\"e'"), "a&amp;b&lt;c&gt;d\"e'");
+    Item it("pwd");
+    it.setvalue("<&>");
+    EXPECT_EQ(it.toxml(true), "<pwd>&lt;&amp;&gt;\n</pwd>\n");
+}

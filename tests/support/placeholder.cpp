@@ -1,0 +1,2 @@
+// Intentionally empty: keeps the support library non-empty.
+namespace testsupport { int placeholder = 0; }

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "config.h"
+#include "tempdir.h"
+
+namespace {
+
+const char kFirstStartFile[] =
+    "<varnix_cfg>\n"
+    "    <server>\n"
+    "        <host>127.0.0.1\n"
+    "        </host>\n"
+    "        <port>31416\n"
+    "        </port>\n"
+    "        <hostid>Local Server\n"
+    "        </hostid>\n"
+    "    </server>\n"
+    "</varnix_cfg>\n";
+
+class ConfigTest : public ::testing::Test {
+protected:
+    TempDir home;
+    ScopedEnv env{"HOME", home.path().c_str()};
+    std::string cfgpath = home.file(".varnix.cfg");
+
+    std::unique_ptr<Config> start() { return std::make_unique<Config>(".varnix.cfg"); }
+};
+
+mode_t filemode(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+} // namespace
+
+TEST_F(ConfigTest, FirstStartWritesTheTenLineFileThenAddsVersion)
+{
+    auto cfg = start();
+    EXPECT_TRUE(cfg->isdefault);
+    EXPECT_EQ(cfg->errortext, "");
+    EXPECT_EQ(cfg->path, cfgpath);
+    cfg->save();
+    EXPECT_EQ(readfile(cfgpath), kFirstStartFile);
+    EXPECT_EQ(filemode(cfgpath), 0600u) << "the file holds passwords";
+
+    auto second = start();
+    EXPECT_FALSE(second->isdefault);
+    Item* version = second->getcfgroot()->find("version");
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->value(), "2.7.2");
+    // The version goes after the other keys.
+    EXPECT_EQ(second->getcfgroot()->getchildren().back().get(), version);
+    second->save();
+    EXPECT_NE(readfile(cfgpath).find("    <version>2.7.2\n    </version>\n</varnix_cfg>\n"),
+              std::string::npos);
+}
+
+TEST_F(ConfigTest, ExistingVersionIsKept)
+{
+    writefile(cfgpath, "<varnix_cfg><version>2.6.0</version></varnix_cfg>");
+    auto cfg = start();
+    EXPECT_EQ(cfg->getcfgroot()->find("version")->value(), "2.6.0");
+    EXPECT_EQ(cfg->getcfgroot()->children("version").size(), 1u);
+}
+
+TEST_F(ConfigTest, ValuesWithMarkupBlanksAndMultibyteSurviveRoundTrip)
+{
+    auto cfg = start();
+    const std::string pwd = "p<a&s>s \"word\"";
+    const std::string label = "Zo\xc3\xab's  box & co";
+    cfg->addserver("host&1", "31416", pwd, label);
+    cfg->save();
+
+    auto again = start();
+    EXPECT_EQ(again->errortext, "");
+    auto servers = again->getcfgroot()->children("server");
+    ASSERT_EQ(servers.size(), 2u);
+    EXPECT_EQ(servers[1]->find("host")->value(), "host&1");
+    EXPECT_EQ(servers[1]->find("pwd")->value(), pwd);
+    EXPECT_EQ(servers[1]->find("hostid")->value(), label);
+}
+
+TEST_F(ConfigTest, Latin1BytesInAnOldFileReadBackByteForByte)
+{
+    writefile(cfgpath, "<varnix_cfg><server><host>h</host><port>1</port><pwd>caf\xe9</pwd>"
+                       "<hostid>x</hostid></server></varnix_cfg>");
+    auto cfg = start();
+    EXPECT_EQ(cfg->errortext, "");
+    EXPECT_EQ(cfg->getcfgroot()->find("pwd")->value(), "caf\xe9");
+    cfg->save();
+    auto again = start();
+    EXPECT_EQ(again->getcfgroot()->find("pwd")->value(), "caf\xe9");
+}
+
+TEST_F(ConfigTest, BrokenFilesAreReportedAndNeverOverwritten)
+{
+    const std::string bad[] = {
+        "",                                              // empty
+        "<varnix_cfg><server><host>127.0.0.1</host>",    // truncated
+        std::string("\x7f" "ELF\0\0\x01\x02<<>>", 12),   // binary
+        "<varnix_cfg><a></b></varnix_cfg>",              // not well-formed
+    };
+    for (const std::string& text : bad) {
+        writefile(cfgpath, text);
+        auto cfg = start();
+        EXPECT_EQ(cfg->errortext.rfind(cfgpath + "\nXML error:", 0), 0u) << cfg->errortext;
+        EXPECT_FALSE(cfg->isdefault);
+        cfg->setintvalue("tasks_sort_mode", 3);
+        cfg->addserver("x", "1", "", "");
+        cfg->save();
+        EXPECT_EQ(readfile(cfgpath), text);
+    }
+}
+
+TEST_F(ConfigTest, TruncatedFileKeepsWhatParsed)
+{
+    writefile(cfgpath, "<varnix_cfg><server><host>10.0.0.1</host><port>31416</port></server><serv");
+    auto cfg = start();
+    EXPECT_NE(cfg->errortext, "");
+    ASSERT_NE(cfg->getcfgroot(), nullptr);
+    EXPECT_EQ(cfg->getcfgroot()->find("host")->value(), "10.0.0.1");
+}
+
+TEST_F(ConfigTest, HugeFileLoadsWithoutTrouble)
+{
+    std::string big = "<varnix_cfg>";
+    std::string entry = "<accmgr><name>n</name><url>http://example.invalid/</url></accmgr>\n";
+    while (big.size() < 50u * 1024 * 1024)
+        big += entry;
+    big += "</varnix_cfg>";
+    writefile(cfgpath, big);
+    auto cfg = start();
+    EXPECT_EQ(cfg->errortext, "");
+    EXPECT_GT(cfg->getcfgroot()->children("accmgr").size(), 500000u);
+}
+
+TEST_F(ConfigTest, UnreadableFileGivesNoTreeAndNoSave)
+{
+    // A folder in place of the file cannot be read, even by root.
+    ASSERT_EQ(mkdir(cfgpath.c_str(), 0700), 0);
+    auto cfg = start();
+    EXPECT_EQ(cfg->root, nullptr);
+    EXPECT_TRUE(cfg->isdefault);
+    EXPECT_EQ(cfg->errortext.rfind(cfgpath + "\n", 0), 0u);
+    cfg->save();
+    struct stat st;
+    ASSERT_EQ(stat(cfgpath.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST_F(ConfigTest, SaveReplacesTheTargetOfASymbolicLinkAndKeepsItsMode)
+{
+    std::string target = home.file("real.cfg");
+    writefile(target, "<varnix_cfg><line_draw_mode>1</line_draw_mode></varnix_cfg>");
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    ASSERT_EQ(symlink("real.cfg", cfgpath.c_str()), 0);
+
+    auto cfg = start();
+    EXPECT_EQ(lineDrawMode, 1);
+    cfg->setintvalue("tasks_list_mode", 2);
+    cfg->save();
+
+    struct stat st;
+    ASSERT_EQ(lstat(cfgpath.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(readfile(target).find("<tasks_list_mode>2"), std::string::npos);
+    EXPECT_EQ(filemode(target), 0640u);
+}
+
+TEST_F(ConfigTest, FailedSaveLeavesNoTemporaryFiles)
+{
+    auto cfg = start();
+    cfg->path = home.file("missing-folder/.varnix.cfg");
+    cfg->save(); // cannot be written: silently nothing
+    cfg->path = cfgpath;
+    cfg->save();
+    // Only the configuration itself is left in the folder: no temporary files.
+    EXPECT_EQ(system(("test \"$(ls -A " + home.path() + ")\" = .varnix.cfg").c_str()), 0);
+}
+
+TEST_F(ConfigTest, IntValuesAndServers)
+{
+    auto cfg = start();
+    Item* root = cfg->getcfgroot();
+    EXPECT_EQ(cfg->intvalue(nullptr, "x"), 0);
+    EXPECT_EQ(cfg->intvalue(root, "column_view_mask"), 0);
+    cfg->setintvalue("column_view_mask", -1);
+    EXPECT_EQ(cfg->intvalue(root, "column_view_mask"), -1);
+    cfg->setintvalue(root, "column_view_mask", 5);
+    EXPECT_EQ(root->children("column_view_mask").size(), 1u);
+    root->find("column_view_mask")->setvalue("abc");
+    EXPECT_EQ(cfg->intvalue(root, "column_view_mask"), 0);
+
+    cfg->addserver("h", "", "p", "id"); // no port: nothing added
+    cfg->addserver("", "1", "p", "id"); // no host: nothing added
+    cfg->addserver("h", "2", "", "");
+    auto servers = root->children("server");
+    ASSERT_EQ(servers.size(), 2u);
+    EXPECT_EQ(servers[1]->find("pwd"), nullptr);
+    ASSERT_NE(servers[1]->find("hostid"), nullptr);
+    EXPECT_EQ(servers[1]->find("hostid")->value(), "");
+}
+
+TEST_F(ConfigTest, DisplaySettingsReadAtCreation)
+{
+    writefile(cfgpath, "<varnix_cfg><line_draw_mode>1</line_draw_mode>"
+                       "<transparent_background>1</transparent_background></varnix_cfg>");
+    auto cfg = start();
+    EXPECT_EQ(lineDrawMode, 1);
+    EXPECT_EQ(transparentBackground, 1);
+    writefile(cfgpath, "<other/>");
+    auto none = start();
+    EXPECT_EQ(lineDrawMode, 0);
+    EXPECT_EQ(transparentBackground, 0);
+    EXPECT_EQ(none->getcfgroot(), nullptr);
+}
+
+TEST(ConfigHome, WithoutHomeUsesThePasswordDatabase)
+{
+    ScopedEnv env("HOME", nullptr);
+    Config cfg(".varnix-test-unused.cfg");
+    EXPECT_FALSE(cfg.path.empty());
+    const std::string tail = "/.varnix-test-unused.cfg";
+    ASSERT_GT(cfg.path.size(), tail.size());
+    EXPECT_EQ(cfg.path.substr(cfg.path.size() - tail.size()), tail);
+    EXPECT_TRUE(cfg.isdefault);
+}

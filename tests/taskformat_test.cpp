@@ -154,15 +154,18 @@ TEST(TaskSort, EveryModeIsAStrictWeakOrdering)
         for (auto& a : keys) {
             EXPECT_FALSE(lt(a, a)) << "mode " << mode;
             for (auto& b : keys) {
-                if (lt(a, b))
+                if (lt(a, b)) {
                     EXPECT_FALSE(lt(b, a)) << "mode " << mode;
+                }
                 for (auto& c : keys) {
-                    if (lt(a, b) && lt(b, c))
+                    if (lt(a, b) && lt(b, c)) {
                         EXPECT_TRUE(lt(a, c)) << "mode " << mode;
+                    }
                     bool eqab = !lt(a, b) && !lt(b, a);
                     bool eqbc = !lt(b, c) && !lt(c, b);
-                    if (eqab && eqbc)
+                    if (eqab && eqbc) {
                         EXPECT_TRUE(!lt(a, c) && !lt(c, a)) << "mode " << mode;
+                    }
                 }
             }
         }

@@ -127,6 +127,7 @@ std::string Item::toxml(bool escape) const
 {
     std::string out;
     auto text = [escape](const std::string& s) { return escape ? xmlescape(s) : s; };
+    auto valuetext = [escape](const std::string& s) { return escape ? xmlquote(s) : s; };
     struct Frame {
         const Item* item;
         size_t next;
@@ -135,7 +136,7 @@ std::string Item::toxml(bool escape) const
     std::vector<Frame> stack;
     auto open = [&](const Item* it, size_t depth) {
         out.append(depth * 4, ' ');
-        out += "<" + text(it->name_) + ">" + text(it->value_) + "\n";
+        out += "<" + text(it->name_) + ">" + valuetext(it->value_) + "\n";
         stack.push_back({it, 0, depth});
     };
     open(this, 0);
@@ -168,6 +169,82 @@ std::string xmlescape(const std::string& s)
         }
     }
     return out;
+}
+
+namespace {
+
+// True when every run of text between the character references of `quoted` would be
+// kept by the parser, i.e. none consists of blanks only.
+bool survivesparse(const std::string& quoted)
+{
+    size_t start = 0;
+    while (start <= quoted.size()) {
+        size_t amp = quoted.find('&', start);
+        size_t end = amp == std::string::npos ? quoted.size() : amp;
+        if (end > start && quoted.find_first_not_of(' ', start) >= end)
+            return false;
+        if (amp == std::string::npos)
+            break;
+        size_t semi = quoted.find(';', amp);
+        start = semi == std::string::npos ? quoted.size() + 1 : semi + 1;
+    }
+    return true;
+}
+
+std::string entityquote(const std::string& s)
+{
+    std::string out;
+    out.reserve(s.size() + 16);
+    for (char ch : s) {
+        switch (ch) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '\r': out += "&#13;"; break;
+        default: out += ch;
+        }
+    }
+    return out;
+}
+
+// Markup characters together with the blanks around them go into CDATA sections, so
+// those blanks reach the parser in one piece with the markup and are kept.
+std::string clusterquote(const std::string& s)
+{
+    auto markup = [](char c) { return c == '&' || c == '<' || c == '>'; };
+    std::string out;
+    size_t i = 0;
+    while (i < s.size()) {
+        if (s[i] == '\r') {
+            out += "&#13;";
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < s.size() && s[j] == ' ')
+            ++j;
+        if (j < s.size() && markup(s[j])) {
+            size_t end = j;
+            while (end < s.size() && (markup(s[end]) || s[end] == ' '))
+                ++end;
+            out += "<![CDATA[" + s.substr(i, end - i) + "]]>";
+            i = end;
+        } else {
+            out.append(s, i, j - i + (j < s.size() ? 1 : 0));
+            i = j + 1;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string xmlquote(const std::string& s)
+{
+    if (s.find_first_of("&<>\r") == std::string::npos)
+        return s;
+    std::string quoted = entityquote(s);
+    return survivesparse(quoted) ? quoted : clusterquote(s);
 }
 
 namespace {

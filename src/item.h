@@ -40,7 +40,7 @@ public:
     // Moves the other element's children to the end of ours when both have the same path.
     void merge(Item* other);
     std::string toxml() const;
-    // The same text with &, < and > escaped in names and values.
+    // The same text with names escaped and values quoted to read back unchanged.
     std::string toxml(bool escape) const;
 
 private:
@@ -61,5 +61,8 @@ char* maskbodymarkup(char* text, size_t len);
 
 // Escapes &, < and > so a value can be written into XML text.
 std::string xmlescape(const std::string& s);
+// Quotes a value so that parsexml reads it back unchanged: entities where they do,
+// a CDATA section where blanks next to markup characters would otherwise be dropped.
+std::string xmlquote(const std::string& s);
 
 #endif

@@ -254,3 +254,20 @@ TEST(XmlEscape, EscapesOnlyTheThreeMarkupCharacters)
     it.setvalue("<&>");
     EXPECT_EQ(it.toxml(true), "<pwd>&lt;&amp;&gt;\n</pwd>\n");
 }
+
+TEST(XmlEscape, QuotedValuesReadBackUnchanged)
+{
+    const std::string values[] = {"p<a&s>s", "< >", " <lead", "trail> ", "a & b", "x]]>y",
+                                  "]]> ", "cr\rin", "a\r b", "tab\t<", "&&&", "caf\xe9 <>",
+                                  "plain text", "  two  blanks  ", "   ]d} > ", "x ]] < y"};
+    for (const std::string& v : values) {
+        std::string text = "<v>" + xmlquote(v) + "\n    </v>\n";
+        std::string err;
+        auto root = parsexml(text.data(), text.size(), err);
+        EXPECT_EQ(err, "") << text;
+        ASSERT_NE(root->find("v"), nullptr);
+        EXPECT_EQ(root->find("v")->value(), v) << text;
+    }
+    EXPECT_EQ(xmlquote("p<a&s>s"), "p&lt;a&amp;s&gt;s");
+    EXPECT_EQ(xmlquote("no markup"), "no markup");
+}

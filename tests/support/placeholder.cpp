@@ -1,2 +1,0 @@
-// Intentionally empty: keeps the support library non-empty.
-namespace testsupport { int placeholder = 0; }

@@ -108,6 +108,8 @@ void NProgram::readinput()
 {
     int key = wgetch(stdscr);
     // KEY_RESIZE is what resizeterm leaves in the input; resizes come through the flag.
+    if (key == KEY_RESIZE)
+        key = wgetch(stdscr);
     if (key == ERR || key == KEY_RESIZE)
         return;
     if (key == KEY_MOUSE) {

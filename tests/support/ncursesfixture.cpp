@@ -45,6 +45,7 @@ NcursesScreen::NcursesScreen(const Options& options)
         throw std::runtime_error("newterm failed");
     set_term(scr);
     resizeterm(options.rows, options.cols);
+    flushinp(); // resizeterm left a KEY_RESIZE in the input
     noecho();
     curs_set(0);
     keypad(stdscr, TRUE);
@@ -87,6 +88,14 @@ void NcursesScreen::type(const std::string& bytes)
         if (n <= 0)
             throw std::runtime_error("cannot type into the pseudo-terminal");
         done += static_cast<std::size_t>(n);
+    }
+    // The pseudo-terminal passes input on asynchronously: wait until it can be read, so
+    // that a non-blocking wgetch right after this sees it.
+    for (int i = 0; i < 5000; ++i) {
+        int avail = 0;
+        if (ioctl(slave, FIONREAD, &avail) != 0 || avail >= static_cast<int>(bytes.size()))
+            break;
+        usleep(1000);
     }
 }
 

@@ -55,6 +55,12 @@ FIELD* NForm::addfield(FIELD* f)
         unpost_form(frm);
         set_form_fields(frm, nullptr);
     }
+    // A closed list is opened again: the new field takes the place of the closing entry,
+    // which would otherwise hide every field behind it.
+    if (!fields.empty() && fields.back() == nullptr) {
+        fields.pop_back();
+        --fieldcount;
+    }
     fields.push_back(f);
     ++fieldcount;
     if (!f && frm)

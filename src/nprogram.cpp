@@ -87,8 +87,11 @@ void NProgram::mainloop()
 void NProgram::runiteration()
 {
     WinchBlock block;
-    if (isresizepending())
+    if (isresizepending()) {
         handleresize();
+        // Show the new layout now, not only with the next event, which may be seconds away.
+        doupdate();
+    }
     checktimer();
     readinput();
     drainqueue();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config.h"
 #include "ncursesfixture.h"
 #include "ncursesviews.h"
 #include "nmessagebox.h"
@@ -221,6 +222,26 @@ TEST_F(Program, MessageBoxIsRecentredAfterResize)
     EXPECT_EQ(getbegx(box->win), 60 - 20);
     // The text inside moved along with its box.
     EXPECT_EQ(getbegy(box->text->win), getbegy(box->win) + 2);
+}
+
+TEST_F(Program, ResizeShowsOnTheScreenWithoutWaitingForAnEvent)
+{
+    TestProgram prog;
+    prog.lasttick() = std::time(nullptr); // no timer event in the next pass
+    lineDrawMode = 1;
+    prog.insert(std::make_unique<NMessageBox>("Hello"));
+    prog.centermodals(LINES, COLS);
+    prog.refresh();
+    screen->screenrow(0);
+    ASSERT_EQ(rowtext(curscr, 9).substr(20, 3), "+--");
+
+    screen->setptysize(14, 50);
+    std::raise(SIGWINCH);
+    screen->withstdoutonpty([&prog] { prog.runiteration(); });
+    ASSERT_EQ(prog.queuesize(), 0u);
+    // What the terminal was sent, read without another update.
+    EXPECT_EQ(rowtext(curscr, 7 - 3).substr(5, 3), "+--");
+    EXPECT_EQ(rowtext(curscr, 9).substr(20, 3), "   ");
 }
 
 TEST_F(Program, RestoresTheSignalHandlerItReplaced)

@@ -48,6 +48,23 @@ def tool_path(name):
     return os.path.join(build_dir(), "tests", name)
 
 
+def _zombie_status(pid):
+    """Exit status of a finished but unreaped process (-N for signal N), else None."""
+    if not pid:
+        return None
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return None
+    fields = stat[stat.rfind(")") + 2:].split()
+    # fields[0] is the state (field 3); the wait status is field 52.
+    if not fields or fields[0] != "Z" or len(fields) < 50:
+        return None
+    code = int(fields[49])
+    return -(code & 0x7F) if code & 0x7F else (code >> 8) & 0xFF
+
+
 class TmuxSession:
     """One program running in one tmux window of a given size."""
 
@@ -68,6 +85,7 @@ class TmuxSession:
             self.env.update(env)
         self._confdir = None
         self.started = False
+        self.pid = None  # of the program in the pane
 
     # -- life cycle ---------------------------------------------------------------
 
@@ -96,6 +114,7 @@ class TmuxSession:
         self.started = True
         try:
             self._tmux(*args)
+            self.pid = int(self.pane_info("#{pane_pid}"))
         except Exception:
             self.kill()
             raise
@@ -194,14 +213,25 @@ class TmuxSession:
         return self.pane_info("#{pane_dead}") != "1"
 
     def wait_exit(self, timeout=DEFAULT_TIMEOUT):
-        """Waits for the program to end; returns its exit status."""
+        """Waits for the program to end; returns its exit status, or -N when signal N
+        ended it."""
         deadline = time.monotonic() + timeout
-        while self.is_running():
+        while True:
+            if not self.is_running():
+                info = self.pane_info("#{pane_dead_status}:#{pane_dead_signal}")
+                status, _, signal = info.partition(":")
+                if status.lstrip("-").isdigit():
+                    return int(status)
+                if signal.isdigit():
+                    return -int(signal)
+                # tmux can be slow to reap the program, or miss it under load: a zombie
+                # still tells its status.
+                code = _zombie_status(self.pid)
+                if code is not None:
+                    return code
             if time.monotonic() > deadline:
-                raise AssertionError("program still running; screen:\n" + self.text())
+                raise AssertionError("program did not end; screen:\n" + self.text())
             time.sleep(POLL_INTERVAL)
-        status = self.pane_info("#{pane_dead_status}")
-        return int(status) if status.lstrip("-").isdigit() else None
 
     def pane_size(self):
         cols, rows = self.pane_info("#{pane_width} #{pane_height}").split()

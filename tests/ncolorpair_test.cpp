@@ -6,7 +6,6 @@
 #include <set>
 #include <string>
 
-#include "config.h"
 #include "ncolorpair.h"
 #include "ncursesfixture.h"
 
@@ -83,23 +82,9 @@ TEST_F(ColorPair, HandsOutPairsInOrderOfFirstRequest)
     EXPECT_EQ(pairbg(c), -1);
     // A repeated request allocates nothing.
     EXPECT_EQ(getcolorpair(6, 0), b);
-    EXPECT_EQ(PAIR_NUMBER(getcolorpair(1, 1)), 4);
-}
-
-TEST_F(ColorPair, DefaultAndBlackBackgroundsAreDifferentKeys)
-{
-    int transparent = getcolorpair(7, -1);
-    int black = getcolorpair(7, 0);
-    EXPECT_NE(transparent, black);
-    EXPECT_EQ(getcolorpair(7, -1), transparent);
-}
-
-TEST_F(ColorPair, BackgroundFollowsTheTransparencySetting)
-{
-    transparentBackground = 1;
-    EXPECT_EQ(getbgcolor(), -1);
-    transparentBackground = 0;
-    EXPECT_EQ(getbgcolor(), 0);
+    // The default and the black background are different keys.
+    EXPECT_NE(getcolorpair(7, 0), c);
+    EXPECT_EQ(PAIR_NUMBER(getcolorpair(7, 0)), 4);
 }
 
 TEST_F(ColorPair, ExhaustedPairsGiveTheDefaultPair)

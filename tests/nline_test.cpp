@@ -10,38 +10,24 @@ class Line : public NcursesTest {};
 
 } // namespace
 
-TEST_F(Line, HorizontalLineFollowsTheLineDrawMode)
+TEST_F(Line, LinesFollowTheLineDrawModeOnEveryRefresh)
 {
-    NHLine line(NRect{3, 0, 1, 12});
+    NHLine h(NRect{3, 0, 1, 12});
+    NVLine v(NRect{5, 20, 6, 1});
     lineDrawMode = 0;
-    line.refresh();
+    h.refresh();
+    v.refresh();
     for (int c = 0; c < 12; ++c)
-        EXPECT_TRUE(isacs(line.win, 0, c, ACS_HLINE)) << c;
+        EXPECT_TRUE(isacs(h.win, 0, c, ACS_HLINE)) << c;
+    for (int r = 0; r < 6; ++r)
+        EXPECT_TRUE(isacs(v.win, r, 0, ACS_VLINE)) << r;
 
     // Switching the mode shows on the next refresh, needed or not.
     lineDrawMode = 1;
-    line.refresh();
-    EXPECT_EQ(rowtext(line.win, 0), std::string(12, '-'));
+    h.refresh();
+    v.refresh();
     EXPECT_EQ(screen->screenrow(3).substr(0, 13), std::string(12, '-') + " ");
-}
-
-TEST_F(Line, VerticalLineFollowsTheLineDrawMode)
-{
-    NVLine line(NRect{0, 5, 6, 1});
-    lineDrawMode = 1;
-    line.refresh();
     for (int r = 0; r < 6; ++r)
-        EXPECT_EQ(cellat(line.win, r, 0) & A_CHARTEXT, static_cast<chtype>('|')) << r;
-    lineDrawMode = 0;
-    line.refresh();
-    for (int r = 0; r < 6; ++r)
-        EXPECT_TRUE(isacs(line.win, r, 0, ACS_VLINE)) << r;
-}
-
-TEST_F(Line, LineIsNotBold)
-{
-    NHLine line(NRect{0, 0, 1, 4});
-    lineDrawMode = 1;
-    line.refresh();
-    EXPECT_FALSE(cellat(line.win, 0, 0) & A_BOLD);
+        EXPECT_EQ(cellat(v.win, r, 0) & A_CHARTEXT, static_cast<chtype>('|')) << r;
+    EXPECT_FALSE(cellat(h.win, 0, 0) & A_BOLD);
 }

@@ -19,27 +19,25 @@ protected:
         fill(*v, lines);
         return v;
     }
-    void fill(NScrollView& v, int lines)
+    static void fill(NScrollView& v, int lines)
     {
         for (int i = v.getstringcount(), end = v.getstringcount() + lines; i < end; ++i)
             v.addstring(0, "line %d", i);
     }
-    static void wheel(NScrollView& v, int button, int row = 1, int col = 1, bool* done = nullptr)
+    static bool wheel(NScrollView& v, int button, int row = 1, int col = 1)
     {
         NMouseEvent ev(button, row, col);
         v.eventhandle(&ev);
-        if (done)
-            *done = ev.done;
+        return ev.done;
     }
 };
 
 } // namespace
 
-TEST_F(ScrollView, ScrolltoClampsToTheContent)
+TEST_F(ScrollView, ScrollingStaysWithinTheContent)
 {
     auto v = make(100);
     v->setstartline(90);
-    EXPECT_EQ(v->getstartline(), 90);
     v->scrollto(5);
     EXPECT_EQ(v->getstartline(), 90);
     v->scrollto(-95);
@@ -48,47 +46,27 @@ TEST_F(ScrollView, ScrolltoClampsToTheContent)
     EXPECT_EQ(v->getstartline(), 90);
     v->scrollto(INT_MIN);
     EXPECT_EQ(v->getstartline(), 0);
-    v->scrollto(3);
-    EXPECT_EQ(v->getstartline(), 3);
-}
-
-TEST_F(ScrollView, ShortListDoesNotScroll)
-{
-    auto v = make(3);
-    v->scrollto(2);
-    EXPECT_EQ(v->getstartline(), 0);
-    v->setautoscroll(true);
-    EXPECT_EQ(v->getstartline(), 0);
-    auto exact = make(10);
-    exact->scrollto(1);
-    EXPECT_EQ(exact->getstartline(), 0);
-}
-
-TEST_F(ScrollView, SetstartlineKeepsAFullPage)
-{
-    auto v = make(100);
-    v->setstartline(95);
+    v->setstartline(95); // keeps a full page
     EXPECT_EQ(v->getstartline(), 90);
     v->setstartline(-4);
     EXPECT_EQ(v->getstartline(), 0);
-    auto few = make(4);
+
+    auto few = make(3); // everything fits: nothing scrolls
+    few->scrollto(2);
     few->setstartline(2);
+    few->setautoscroll(true);
     EXPECT_EQ(few->getstartline(), 0);
 }
 
 TEST_F(ScrollView, FollowTheEndMovesOnlyWhenAskedOrResized)
 {
     auto v = make(100);
-    v->refresh();
     v->setautoscroll(true);
     EXPECT_EQ(v->getstartline(), 90);
-    EXPECT_TRUE(v->needrefresh);
-
     fill(*v, 5); // adding alone does not follow
     EXPECT_EQ(v->getstartline(), 90);
     v->setautoscroll(true);
     EXPECT_EQ(v->getstartline(), 95);
-
     fill(*v, 5);
     v->resize(5, 30);
     EXPECT_EQ(v->getstartline(), 105);
@@ -102,9 +80,7 @@ TEST_F(ScrollView, WheelUpScrollsHalfAPageAndStopsFollowing)
 {
     auto v = make(100);
     v->setautoscroll(true);
-    bool done = false;
-    wheel(*v, BUTTON4_PRESSED, 1, 1, &done);
-    EXPECT_TRUE(done);
+    EXPECT_TRUE(wheel(*v, BUTTON4_PRESSED));
     EXPECT_EQ(v->getstartline(), 85);
     EXPECT_FALSE(v->getautoscroll());
     v->setstartline(3);
@@ -114,22 +90,18 @@ TEST_F(ScrollView, WheelUpScrollsHalfAPageAndStopsFollowing)
     // With everything in view there is nothing to scroll, but the wheel is still taken.
     auto few = make(3);
     few->setautoscroll(true);
-    wheel(*few, BUTTON4_PRESSED, 1, 1, &done);
-    EXPECT_TRUE(done);
+    EXPECT_TRUE(wheel(*few, BUTTON4_PRESSED));
     EXPECT_FALSE(few->getautoscroll());
 }
 
 TEST_F(ScrollView, WheelDownAtTheEndStartsFollowing)
 {
     auto v = make(100);
-    v->setstartline(80);
-    wheel(*v, BUTTON5_PRESSED);
-    EXPECT_EQ(v->getstartline(), 85);
-    EXPECT_FALSE(v->getautoscroll());
+    v->setstartline(85);
     wheel(*v, BUTTON5_PRESSED);
     EXPECT_EQ(v->getstartline(), 90);
     EXPECT_FALSE(v->getautoscroll());
-    wheel(*v, BUTTON5_PRESSED); // already at the end
+    EXPECT_TRUE(wheel(*v, BUTTON5_PRESSED)); // already at the end
     EXPECT_TRUE(v->getautoscroll());
 
     // Lines added afterwards wait for the owner or a resize.
@@ -137,43 +109,28 @@ TEST_F(ScrollView, WheelDownAtTheEndStartsFollowing)
     EXPECT_EQ(v->getstartline(), 90);
     v->resize(10, 30);
     EXPECT_EQ(v->getstartline(), 93);
-
     // While following, the wheel-down is left to others.
-    bool done = true;
-    wheel(*v, BUTTON5_PRESSED, 1, 1, &done);
-    EXPECT_FALSE(done);
+    EXPECT_FALSE(wheel(*v, BUTTON5_PRESSED));
+
+    auto few = make(3);
+    EXPECT_TRUE(wheel(*few, BUTTON5_PRESSED));
+    EXPECT_TRUE(few->getautoscroll());
 }
 
-TEST_F(ScrollView, WheelDownWithEverythingInViewFollows)
-{
-    auto v = make(3);
-    bool done = false;
-    wheel(*v, BUTTON5_PRESSED, 1, 1, &done);
-    EXPECT_TRUE(done);
-    EXPECT_TRUE(v->getautoscroll());
-    EXPECT_EQ(v->getstartline(), 0);
-}
-
-TEST_F(ScrollView, IgnoresMouseOutsideAndKeys)
+TEST_F(ScrollView, IgnoresMouseOutsideClicksAndKeys)
 {
     auto v = make(100);
     v->move(5, 5);
     v->setstartline(50);
-    bool done = true;
-    wheel(*v, BUTTON4_PRESSED, 4, 6, &done); // the row above
-    EXPECT_FALSE(done);
-    wheel(*v, BUTTON4_PRESSED, 15, 6, &done); // the row below the last
-    EXPECT_FALSE(done);
+    EXPECT_FALSE(wheel(*v, BUTTON4_PRESSED, 4, 6));  // the row above
+    EXPECT_FALSE(wheel(*v, BUTTON4_PRESSED, 15, 6)); // the row below the last
+    EXPECT_FALSE(wheel(*v, BUTTON1_CLICKED, 6, 6));
     EXPECT_EQ(v->getstartline(), 50);
-    wheel(*v, BUTTON1_CLICKED, 6, 6, &done);
-    EXPECT_FALSE(done);
-
     NEvent key(evKB, KEY_DOWN);
     v->eventhandle(&key);
-    EXPECT_FALSE(key.done);
-    NEvent fake(evMOUSE, BUTTON4_PRESSED); // not a mouse event object: ignored, no crash
+    NEvent fake(evMOUSE, BUTTON4_PRESSED); // not a mouse event object: ignored
     v->eventhandle(&fake);
-    EXPECT_FALSE(fake.done);
+    EXPECT_FALSE(key.done || fake.done);
 }
 
 TEST_F(ScrollView, DrawsTheVisibleLinesAndClearsTheRest)
@@ -185,7 +142,6 @@ TEST_F(ScrollView, DrawsTheVisibleLinesAndClearsTheRest)
     EXPECT_EQ(rowtext(v->win, 0), "a line much ");
     EXPECT_EQ(trimmedrow(v->win, 1), "second"); // the overlong line left nothing here
     EXPECT_EQ(trimmedrow(v->win, 2), "");
-    EXPECT_FALSE(v->needrefresh);
 
     v->clearcontent();
     fill(*v, 20);
@@ -193,24 +149,19 @@ TEST_F(ScrollView, DrawsTheVisibleLinesAndClearsTheRest)
     v->refresh();
     EXPECT_EQ(trimmedrow(v->win, 0), "line 7");
     EXPECT_EQ(trimmedrow(v->win, 3), "line 10");
-
     v->clearcontent();
     EXPECT_EQ(v->getstartline(), 0);
-    EXPECT_EQ(v->getstringcount(), 0);
     v->refresh();
     EXPECT_EQ(trimmedrow(v->win, 0), "");
 }
 
 TEST_F(ScrollView, ReportsTheVisiblePartToItsScrollBar)
 {
-    auto v = make(100);
     NScrollBar bar(NRect{0, 30, 10, 1}, 0, 0, ACS_VLINE);
+    auto v = make(100);
     v->setscrollbar(&bar);
-    v->setstartline(40);
-    v->setneedrefresh();
     v->refresh();
     EXPECT_TRUE(bar.isthumbvisible());
-
     auto few = make(3);
     few->setscrollbar(&bar);
     few->refresh();
@@ -226,10 +177,4 @@ TEST_F(ScrollView, MaxContentWidthCountsCharacters)
     two->append(0, "%s", "xy");
     v->addstring(std::move(two));
     EXPECT_EQ(v->getmaxcontentwidth(), 5);
-    v->addstring(static_cast<NAttrString*>(nullptr));
-    EXPECT_EQ(v->getstringcount(), 2);
-    ASSERT_NE(v->getstring(1), nullptr);
-    EXPECT_EQ(v->getstring(1)->getlen(), 5);
-    EXPECT_EQ(v->getstring(2), nullptr);
-    EXPECT_EQ(v->getstring(-1), nullptr);
 }

@@ -33,15 +33,6 @@ TEST_F(StaticText, SettextReplacesAndAppendstringAdds)
     EXPECT_FALSE(cellat(t.win, 0, 4) & A_BOLD);
 }
 
-TEST_F(StaticText, StartsWithOneEmptyFragment)
-{
-    NStaticText t(NRect{0, 0, 1, 10});
-    ASSERT_EQ(t.getcontent().fragmentcount(), 1u);
-    EXPECT_EQ(t.getcontent().fragment(0).text, "");
-    EXPECT_EQ(t.getcontent().getlen(), 0);
-    EXPECT_EQ(t.bgattr, getcolorpair(7, getbgcolor()));
-}
-
 TEST_F(StaticText, BackgroundFillsTheRestOfTheRow)
 {
     NStaticText status(NRect{23, 0, 1, 80});

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
-#include "ncolorpair.h"
 #include "ncursesfixture.h"
 #include "ncursesviews.h"
 #include "ngroup.h"
@@ -19,22 +19,6 @@ public:
 
 } // namespace
 
-TEST_F(View, ConstructionPlacesTheWindowOnTheScreen)
-{
-    NView v(NRect{2, 3, 4, 10});
-    ASSERT_NE(v.win.get(), nullptr);
-    ASSERT_NE(v.pan.get(), nullptr);
-    EXPECT_EQ(getbegy(v.win), 2);
-    EXPECT_EQ(getbegx(v.win), 3);
-    EXPECT_EQ(getmaxy(v.win), 4);
-    EXPECT_EQ(getmaxx(v.win), 10);
-    EXPECT_TRUE(v.needrefresh);
-    EXPECT_FALSE(v.ismodal());
-    EXPECT_EQ(v.getowner(), nullptr);
-    // Ordinary text is white on the background colour.
-    EXPECT_EQ(static_cast<int>(getbkgd(v.win) & A_COLOR), getcolorpair(7, getbgcolor()));
-}
-
 TEST_F(View, OddRectanglesStillGiveAUsableWindow)
 {
     // newwin would take 0 rows as "to the screen edge" and refuse a negative place.
@@ -45,7 +29,6 @@ TEST_F(View, OddRectanglesStillGiveAUsableWindow)
 
     NView above(NRect{-5, -2, 3, 3});
     ASSERT_NE(above.win.get(), nullptr);
-    EXPECT_EQ(above.rect.begrow, -5);
     EXPECT_FALSE(above.isinside(0, 0));
     EXPECT_TRUE(above.isinside(-3, 0));
 }
@@ -55,12 +38,12 @@ TEST_F(View, GetidIsTheRuntimeTypeName)
     NView v(NRect{0, 0, 1, 1});
     EXPECT_STREQ(v.getid(), "5NView");
     NGroup g(NRect{0, 0, 1, 1});
-    EXPECT_STREQ(g.getid(), "6NGroup");
     NView* asbase = &g;
     EXPECT_STREQ(asbase->getid(), "6NGroup");
     CustomDialog d;
     EXPECT_NE(std::string(d.getid()).find("CustomDialog"), std::string::npos);
     EXPECT_TRUE(d.ismodal());
+    EXPECT_FALSE(v.ismodal());
 }
 
 TEST_F(View, NestedViewsAddUpTheirPositions)
@@ -68,9 +51,6 @@ TEST_F(View, NestedViewsAddUpTheirPositions)
     NGroup outer(NRect{2, 3, 20, 60});
     auto* inner = outer.insert(std::make_unique<NGroup>(NRect{1, 1, 10, 30}));
     auto* leaf = inner->insert(std::make_unique<NView>(NRect{4, 5, 2, 2}));
-
-    EXPECT_EQ(inner->getabsbegrow(), 3);
-    EXPECT_EQ(inner->getabsbegcol(), 4);
     EXPECT_EQ(getbegy(inner->win), 3);
     EXPECT_EQ(getbegx(inner->win), 4);
     EXPECT_EQ(leaf->getabsbegrow(), 7);
@@ -110,46 +90,28 @@ TEST_F(View, IsinsideCoversExactlyTheRectangle)
     EXPECT_FALSE(v->isinside(3, 3));
 }
 
-TEST_F(View, ResizeKeepsThePlaceAndAsksForADraw)
+TEST_F(View, ResizeKeepsThePlaceAndMoveDoesNotRedraw)
 {
     NView v(NRect{2, 3, 4, 10});
     v.refresh();
-    EXPECT_FALSE(v.needrefresh);
     v.resize(6, 20);
     EXPECT_TRUE(v.needrefresh);
     EXPECT_EQ(getmaxy(v.win), 6);
-    EXPECT_EQ(getmaxx(v.win), 20);
     EXPECT_EQ(getbegy(v.win), 2);
-    EXPECT_EQ(v.rect.begcol, 3);
-
     v.refresh();
+    EXPECT_FALSE(v.needrefresh);
     v.move(4, 4);
-    EXPECT_FALSE(v.needrefresh); // moving alone does not redraw
-    v.setneedrefresh();
-    EXPECT_TRUE(v.needrefresh);
+    EXPECT_FALSE(v.needrefresh);
 }
 
-TEST_F(View, PanelsStackInOrderOfCreation)
-{
-    NView below(NRect{0, 0, 3, 10});
-    NView above(NRect{1, 2, 1, 3});
-    mvwaddstr(below.win, 1, 0, "0123456789");
-    mvwaddstr(above.win, 0, 0, "abc");
-    EXPECT_EQ(screen->screenrow(1).substr(0, 10), "01abc56789");
-}
-
-TEST_F(View, PuteventWithoutOwnerDiscardsTheEvent)
-{
-    NView lone(NRect{0, 0, 1, 1});
-    lone.putevent(new NEvent(evKB, 'x')); // freed, not leaked (the leak checker watches)
-    SUCCEED();
-}
-
-TEST_F(View, PuteventClimbsToTheProgramQueue)
+TEST_F(View, PuteventClimbsToTheProgramOrIsDiscarded)
 {
     TestProgram prog;
     auto* group = prog.insert(std::make_unique<NGroup>(NRect{1, 1, 5, 5}));
     auto* leaf = group->insert(std::make_unique<NView>(NRect{0, 0, 1, 1}));
     leaf->putevent(new NEvent(evPROG, 7));
     EXPECT_EQ(prog.queuesize(), 1u);
+    // Without an owner the event is freed, not leaked (the leak checker watches).
+    NView lone(NRect{0, 0, 1, 1});
+    lone.putevent(new NEvent(evKB, 'x'));
 }

@@ -45,19 +45,33 @@ static size_t charsoffset(const char* s, size_t len, int n)
     return pos;
 }
 
+// Whether the text has more than n characters, invalid bytes counted one by one: an
+// invalid byte early in a long text must not let the whole text through uncut.
+static bool longerthan(const char* s, size_t len, int n)
+{
+    if (n < 0)
+        return len > 0;
+    return charsoffset(s, len, n) < len;
+}
+
 char* mbstrtrunc(char* s, int n)
 {
-    if (!s || mbstrlen(s) <= n)
+    if (!s)
         return s;
-    s[charsoffset(s, strlen(s), n)] = '\0';
+    size_t len = strlen(s);
+    if (!longerthan(s, len, n))
+        return s;
+    s[charsoffset(s, len, n)] = '\0';
     return s;
 }
 
 void mbstrtrunc(std::string& s, int n)
 {
-    if (mbstrlen(s.c_str()) <= n)
+    // Up to the first zero byte, like the C form.
+    size_t len = strlen(s.c_str());
+    if (!longerthan(s.c_str(), len, n))
         return;
-    s.resize(charsoffset(s.c_str(), s.size(), n));
+    s.resize(charsoffset(s.c_str(), len, n));
 }
 
 char* rtrim(char* s)

@@ -7,7 +7,8 @@
 // Number of characters; counting stops at the first invalid sequence.
 int mbstrlen(const char* s);
 inline int mbstrlen(const std::string& s) { return mbstrlen(s.c_str()); }
-// Cuts `s` in place after its first n characters (one character is kept for n <= 0).
+// Cuts `s` in place after its first n characters (one character is kept for n <= 0);
+// an invalid byte counts as one character.
 char* mbstrtrunc(char* s, int n);
 void mbstrtrunc(std::string& s, int n);
 // Remove trailing or leading blanks (code 32 only), in place.

@@ -1,0 +1,4 @@
+#include "nevent.h"
+
+// Out of line so that the vtable lives in one object file.
+NEvent::~NEvent() = default;

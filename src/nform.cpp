@@ -1,0 +1,179 @@
+#include "nform.h"
+
+#include <algorithm>
+
+#include "config.h"
+#include "ncolorpair.h"
+#include "textutil.h"
+
+NForm::NForm(int rows, int cols)
+    : NGroup(NRect{0, 0, rows, cols})
+{
+    modalflag = true;
+    frm = new_form(nullptr);
+    addfield(nullptr);
+    set_form_win(frm, win);
+    subwin.reset(derwin(win, std::max(rows - 2, 1), std::max(cols - 2, 1), 1, 1));
+    set_form_sub(frm, subwin);
+    wattrset(win, getcolorpair(7, getbgcolor()) | A_BOLD);
+    needrefresh = true;
+    curs_set(1);
+}
+
+NForm::~NForm()
+{
+    if (frm) {
+        unpost_form(frm);
+        free_form(frm); // lets go of the fields, which delfields frees
+        frm = nullptr;
+    }
+    delfields();
+    curs_set(0);
+}
+
+void NForm::resize(int rows, int cols)
+{
+    NView::resize(rows, cols);
+    wresize(subwin, std::max(rows - 2, 1), std::max(cols - 2, 1));
+}
+
+void NForm::settitle(const char* s)
+{
+    hastitle = s != nullptr;
+    title = hastitle ? std::string(" ") + s + " " : std::string();
+}
+
+const char* NForm::gettitle()
+{
+    return hastitle ? title.c_str() : nullptr;
+}
+
+FIELD* NForm::addfield(FIELD* f)
+{
+    // The form holds a pointer into the array: let go of it before the array may move.
+    if (frm && !fields.empty() && form_fields(frm) == fields.data()) {
+        unpost_form(frm);
+        set_form_fields(frm, nullptr);
+    }
+    // A closed list is opened again: the new field takes the place of the closing entry,
+    // which would otherwise hide every field behind it.
+    if (!fields.empty() && fields.back() == nullptr) {
+        fields.pop_back();
+        --fieldcount;
+    }
+    fields.push_back(f);
+    ++fieldcount;
+    if (!f && frm)
+        set_form_fields(frm, fields.data());
+    return f;
+}
+
+void NForm::delfields()
+{
+    if (fields.empty())
+        return;
+    if (frm) {
+        unpost_form(frm); // a posted form keeps its fields
+        set_form_fields(frm, nullptr);
+    }
+    for (FIELD* f : fields) {
+        if (f)
+            free_field(f); // a field still connected somewhere stays; nothing better to do
+    }
+    fields.clear();
+    fieldcount = 0;
+}
+
+void NForm::refresh()
+{
+    if (lineDrawMode == 1)
+        wborder(win, '|', '|', '-', '-', '+', '+', '+', '+');
+    else
+        box(win, ACS_VLINE, ACS_HLINE);
+    if (hastitle)
+        mvwaddstr(win, 0, rect.cols / 2 - mbstrlen(title.c_str()) / 2, title.c_str());
+    if (frm)
+        pos_form_cursor(frm);
+    NGroup::refresh();
+}
+
+void NForm::typekey(int key)
+{
+    if (key < 0x80 || key > 0xff) {
+        pendingbytes.clear();
+        form_driver(frm, key);
+        return;
+    }
+    pendingbytes.push_back(static_cast<char>(key));
+    std::mbstate_t st{};
+    wchar_t wc = 0;
+    std::size_t k = std::mbrtowc(&wc, pendingbytes.data(), pendingbytes.size(), &st);
+    if (k == static_cast<std::size_t>(-2))
+        return; // more bytes to come
+    pendingbytes.clear();
+    if (k != static_cast<std::size_t>(-1))
+        form_driver_w(frm, OK, wc);
+}
+
+void NForm::eventhandle(NEvent* ev)
+{
+    NGroup::eventhandle(ev);
+    if (!ev || ev->done)
+        return;
+    if (ev->type == evMOUSE) {
+        ev->done = true;
+        auto* mev = dynamic_cast<NMouseEvent*>(ev);
+        if (mev && mev->isclick() && isinside(mev->row, mev->col) && frm) {
+            FIELD** list = form_fields(frm);
+            int count = field_count(frm);
+            for (int i = 0; list && i < count; ++i) {
+                int frows = 0, fcols = 0, frow = 0, fcol = 0, nrow = 0, nbuf = 0;
+                if (field_info(list[i], &frows, &fcols, &frow, &fcol, &nrow, &nbuf) != E_OK)
+                    continue;
+                int top = getabsbegrow() + 1 + frow;
+                int left = getabsbegcol() + 1 + fcol;
+                if (mev->row >= top && mev->row < top + frows && mev->col >= left &&
+                    mev->col < left + fcols) {
+                    set_current_field(frm, list[i]);
+                    form_driver(frm, REQ_END_LINE);
+                    break;
+                }
+            }
+        }
+    } else if (ev->type == evKB) {
+        ev->done = true;
+        if (frm) {
+            switch (ev->keycode) {
+            case kKeyTab:
+                form_driver(frm, REQ_NEXT_FIELD);
+                form_driver(frm, REQ_END_LINE);
+                break;
+            case KEY_LEFT:
+                form_driver(frm, REQ_PREV_CHAR);
+                break;
+            case KEY_RIGHT:
+                form_driver(frm, REQ_NEXT_CHAR);
+                break;
+            case KEY_BACKSPACE:
+            case 127: // terminals whose backspace is not their terminfo's kbs
+            case 8:
+                form_driver(frm, REQ_DEL_PREV);
+                break;
+            case KEY_DC:
+                form_driver(frm, REQ_DEL_CHAR);
+                break;
+            case KEY_HOME:
+                form_driver(frm, REQ_BEG_LINE);
+                break;
+            case KEY_END:
+                form_driver(frm, REQ_END_LINE);
+                break;
+            default:
+                typekey(ev->keycode);
+                break;
+            }
+        }
+    }
+    if (ev->done)
+        refresh();
+}

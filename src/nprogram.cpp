@@ -1,0 +1,137 @@
+#include "nprogram.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t resizeflag = 0;
+
+extern "C" void onwinch(int)
+{
+    resizeflag = 1;
+}
+
+// Blocks SIGWINCH for the lifetime of the object, so that the layout never changes in the
+// middle of drawing or dispatching; a signal that arrived meanwhile is delivered at the end.
+class WinchBlock {
+public:
+    WinchBlock()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGWINCH);
+        sigprocmask(SIG_BLOCK, &set, &old);
+    }
+    ~WinchBlock() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+    WinchBlock(const WinchBlock&) = delete;
+    WinchBlock& operator=(const WinchBlock&) = delete;
+
+private:
+    sigset_t old;
+};
+
+} // namespace
+
+NProgram::NProgram()
+    : NGroup(NRect{0, 0, LINES, COLS})
+{
+    resizeflag = 0;
+    struct sigaction sa {};
+    sa.sa_handler = onwinch;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &sa, &oldwinch);
+}
+
+NProgram::~NProgram()
+{
+    queue.clear();
+    sigaction(SIGWINCH, &oldwinch, nullptr);
+}
+
+bool NProgram::isresizepending()
+{
+    return resizeflag != 0;
+}
+
+void NProgram::clearresizeflag()
+{
+    resizeflag = 0;
+}
+
+void NProgram::putevent(NEvent* ev)
+{
+    if (ev)
+        queue.emplace_back(ev);
+}
+
+void NProgram::handleresize()
+{
+    struct winsize ws {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0)
+        resizeterm(ws.ws_row, ws.ws_col);
+    NView::resize(LINES, COLS);
+    centermodals(LINES, COLS);
+    clearresizeflag();
+    setneedrefresh();
+    refresh();
+}
+
+void NProgram::mainloop()
+{
+    while (!quitflag)
+        runiteration();
+}
+
+void NProgram::runiteration()
+{
+    WinchBlock block;
+    if (isresizepending()) {
+        handleresize();
+        // Show the new layout now, not only with the next event, which may be seconds away.
+        doupdate();
+    }
+    checktimer();
+    readinput();
+    drainqueue();
+}
+
+void NProgram::checktimer()
+{
+    std::time_t now = std::time(nullptr);
+    // A clock set back would otherwise stop the ticks until it caught up again.
+    if (lasttime == 0 || now - lasttime >= kTimerSeconds || now < lasttime) {
+        putevent(new NEvent(evTIMER, 0));
+        lasttime = now;
+    }
+}
+
+void NProgram::readinput()
+{
+    int key = wgetch(stdscr);
+    // KEY_RESIZE is what resizeterm leaves in the input; resizes come through the flag.
+    if (key == KEY_RESIZE)
+        key = wgetch(stdscr);
+    if (key == ERR || key == KEY_RESIZE)
+        return;
+    if (key == KEY_MOUSE) {
+        MEVENT mev{};
+        if (getmouse(&mev) == OK)
+            putevent(new NMouseEvent(static_cast<int>(mev.bstate), mev.y, mev.x));
+        return;
+    }
+    putevent(new NEvent(evKB, key));
+}
+
+void NProgram::drainqueue()
+{
+    while (!queue.empty()) {
+        std::unique_ptr<NEvent> ev = std::move(queue.front());
+        queue.pop_front();
+        eventhandle(ev.get());
+        ev.reset();
+        update_panels();
+        doupdate();
+    }
+}

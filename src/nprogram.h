@@ -1,0 +1,52 @@
+// NProgram: the root group that fills the screen, owns the event queue and runs the loop.
+#ifndef VARNIX_NPROGRAM_H
+#define VARNIX_NPROGRAM_H
+
+#include <csignal>
+#include <ctime>
+#include <deque>
+#include <memory>
+
+#include "ngroup.h"
+
+class NProgram : public NGroup {
+public:
+    // Seconds between two timer events.
+    static constexpr int kTimerSeconds = 3;
+
+    NProgram();
+    ~NProgram() override;
+
+    // Queues the event; every putevent of every view ends here.
+    void putevent(NEvent* ev) override;
+    // Reads the new terminal size, re-lays the screen and clears the resize flag.
+    virtual void handleresize();
+
+    // Runs iterations until the quit flag is set.
+    void mainloop();
+    // One pass: resize, timer, at most one input event, then drainqueue().
+    void runiteration();
+    // Dispatches every queued event from the root, oldest first, including events queued
+    // while dispatching; the screen is updated after each one.
+    void drainqueue();
+    std::size_t queuesize() const { return queue.size(); }
+
+    // The process-wide resize flag, set by the SIGWINCH handler.
+    static bool isresizepending();
+
+protected:
+    // Queues the timer event when it is due.
+    void checktimer();
+    // Reads at most one key or mouse event from the terminal.
+    void readinput();
+
+    std::deque<std::unique_ptr<NEvent>> queue;
+    bool quitflag = false;
+    std::time_t lasttime = 0; // time of the last tick; 0 makes the next iteration tick
+    static void clearresizeflag();
+
+private:
+    struct sigaction oldwinch {};
+};
+
+#endif

@@ -1,0 +1,102 @@
+#include "nview.h"
+
+#include <algorithm>
+#include <typeinfo>
+
+#include "ncolorpair.h"
+
+NView::NView(const NRect& r)
+    : rect(r)
+{
+    // newwin takes 0 as "up to the screen edge" and refuses negative places: keep the
+    // window small and on the screen; move() puts it where it belongs.
+    win.reset(newwin(std::max(r.rows, 1), std::max(r.cols, 1), std::max(r.begrow, 0),
+                     std::max(r.begcol, 0)));
+    if (win)
+        pan.reset(new_panel(win));
+    scrollok(win, false);
+    wbkgdset(win, static_cast<chtype>(getcolorpair(7, getbgcolor())));
+    werase(win);
+}
+
+NView::~NView() = default;
+
+void NView::resize(int rows, int cols)
+{
+    wresize(win, std::max(rows, 1), std::max(cols, 1));
+    rect.rows = rows;
+    rect.cols = cols;
+    needrefresh = true;
+}
+
+void NView::move(int begrow, int begcol)
+{
+    rect.begrow = begrow;
+    rect.begcol = begcol;
+    if (pan)
+        move_panel(pan, getabsbegrow(), getabsbegcol());
+}
+
+void NView::refresh()
+{
+    if (!needrefresh)
+        return;
+    update_panels();
+    needrefresh = false;
+}
+
+void NView::setneedrefresh()
+{
+    needrefresh = true;
+}
+
+void NView::eventhandle(NEvent*)
+{
+}
+
+void NView::putevent(NEvent* ev)
+{
+    if (owner)
+        owner->putevent(ev);
+    else
+        delete ev; // nobody to queue it: the event ends here
+}
+
+const char* NView::getid()
+{
+    return typeid(*this).name();
+}
+
+bool NView::ismodal()
+{
+    return modalflag;
+}
+
+void NView::setowner(NView* newowner)
+{
+    owner = newowner;
+    move(rect.begrow, rect.begcol);
+}
+
+int NView::getabsbegrow() const
+{
+    int row = 0;
+    for (const NView* v = this; v; v = v->owner)
+        row += v->rect.begrow;
+    return row;
+}
+
+int NView::getabsbegcol() const
+{
+    int col = 0;
+    for (const NView* v = this; v; v = v->owner)
+        col += v->rect.begcol;
+    return col;
+}
+
+bool NView::isinside(int row, int col) const
+{
+    int absrow = getabsbegrow();
+    int abscol = getabsbegcol();
+    return row >= absrow && row < absrow + rect.rows && col >= abscol && col < abscol + rect.cols;
+}

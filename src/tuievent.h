@@ -1,0 +1,48 @@
+// TuiEvent: the application's command event, posted by menus, lists and dialogs and
+// carried out by MainProg.
+#ifndef VARNIX_TUIEVENT_H
+#define VARNIX_TUIEVENT_H
+
+#include <string>
+
+#include "nevent.h"
+
+class Srv;
+
+enum {
+    evCFGCH = 0,
+    evABORTRES = 1,
+    evABOUT = 2,
+    evKEYBIND = 3,
+    evBENCHMARK = 4,
+    evADDPROJECT = 5,
+    evCOLVIEWCH = 6,
+    evVIEWMODECH = 7,
+    evSORTMODECH = 8,
+    evADDACCMGR = 9,
+    evPROJECT = 10,
+    evTASKINFO = 11,
+    evTASKSELECTORON = 12,
+    evTASKSELECTOROFF = 13,
+    evASCIIMODECHANGE = 14,
+    evTRANSPARENTBGMODECHANGE = 15,
+    evPOPUPMSG = 16,
+};
+
+class TuiEvent : public NEvent {
+public:
+    explicit TuiEvent(int code) : NEvent(evPROG, code) {}
+    TuiEvent(int code, Srv* srv, const std::string& sdata1, const std::string& sdata2)
+        : NEvent(evPROG, code), srv(srv), sdata1(sdata1), sdata2(sdata2)
+    {
+    }
+
+    Srv* srv = nullptr; // not owned
+    std::string sdata1;
+    std::string sdata2;
+    bool bdata1 = false;
+    bool bdata2 = false;
+    int idata = 0;
+};
+
+#endif

@@ -43,6 +43,27 @@ Item* childbyvalue(const Item* parent, const char* childname, const char* field,
     return nullptr;
 }
 
+// Message bodies come as CDATA sections, which the masking turns into plain text; an
+// '&' in them (a URL, "A & B") would then end the parse and lose every later message.
+void escapecdataamps(std::string& text)
+{
+    static const char cdata[] = "<body> ![CDATA[";
+    static const char cdataend[] = "]] </body>";
+    size_t pos = 0;
+    while ((pos = text.find(cdata, pos)) != std::string::npos) {
+        size_t end = text.find(cdataend, pos);
+        if (end == std::string::npos)
+            return;
+        for (size_t i = pos; i < end; ++i) {
+            if (text[i] == '&') {
+                text.insert(i + 1, "amp;");
+                end += 4;
+            }
+        }
+        pos = end;
+    }
+}
+
 } // namespace
 
 std::string md5hex(const std::string& a, const std::string& b)
@@ -117,16 +138,15 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
         return nullptr;
     text.resize(close);
     start = text.find('<', start);
-    if (start == std::string::npos)
-        start = text.size();
-    char* content = &text[0] + start;
-    size_t len = text.size() - start;
-    if (strstr(fmt, "<get_messages>"))
-        maskbodymarkup(content, len);
+    text.erase(0, start == std::string::npos ? text.size() : start);
+    if (strstr(fmt, "<get_messages>")) {
+        maskbodymarkup(&text[0], text.size());
+        escapecdataamps(text);
+    }
 
     std::string errortext; // a parse error still leaves the partial tree, which is used
     std::lock_guard<std::mutex> hold(connmutex);
-    return parsexml(content, len, errortext);
+    return parsexml(text.data(), text.size(), errortext);
 }
 
 void Srv::connect()
@@ -180,6 +200,13 @@ void Srv::startthread()
     } catch (const std::system_error&) {
         running = false; // no thread: the host is simply not polled
     }
+}
+
+void Srv::jointhread()
+{
+    running = false;
+    if (worker.joinable())
+        worker.join();
 }
 
 void Srv::updatethread()

@@ -32,6 +32,8 @@ public:
     // finishing; stopthread() only asks the thread to end after its current pass.
     void startthread();
     void stopthread() { running = false; }
+    // Stops the thread and waits for the end of its current pass.
+    void jointhread();
     bool threadalive() const { return worker.joinable(); }
     void updatethread();
     void updatemessages();

@@ -67,10 +67,9 @@ std::string projectlookup(const Item* tree, const char* key, const std::string& 
         return "ERR2";
     for (Item* p : cs->children("project")) {
         Item* k = directchild(p, key);
-        if (!k || k->value() != value)
-            continue;
         Item* w = directchild(p, want);
-        return w ? w->value() : std::string();
+        if (k && w && k->value() == value)
+            return w->value();
     }
     return nomatch;
 }

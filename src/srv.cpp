@@ -278,6 +278,7 @@ void Srv::updatemessages()
             for (Item* c : tree->children(""))
                 tree->removechild(c);
             tree->merge(fresh.get());
+            ++msgloggeneration;
         } else if (msgs) {
             msgs->merge(freshmsgs);
         } else {

@@ -68,6 +68,9 @@ public:
     PtrList messagesnapshots;
     // Client's message sequence number at the last fetch; written under messagesnapshots' lock.
     std::atomic<int> lastmsgseqno{0};
+    // Raised (under messagesnapshots' lock) each time a restarted client's new log replaced
+    // the old messages, so a reader knows to start over.
+    std::atomic<unsigned> msgloggeneration{0};
     PtrList statesnapshots;
     PtrList ccstatussnapshots;
     PtrList diskusagesnapshots;

@@ -12,6 +12,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,11 +37,8 @@ int msleft(Clock::time_point deadline)
     return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
-// IPv4 address of `host`: a dotted address as it stands, otherwise the resolver's first.
-bool resolve(const std::string& host, in_addr& out)
+bool lookup(const std::string& host, in_addr& out)
 {
-    if (inet_aton(host.c_str(), &out))
-        return true;
     addrinfo hints = {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -48,7 +50,45 @@ bool resolve(const std::string& host, in_addr& out)
     return true;
 }
 
+// A name lookup that may be abandoned: a resolver that cannot reach its name server
+// blocks for many seconds, and nothing can interrupt getaddrinfo itself.
+struct PendingLookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool found = false;
+    in_addr addr = {};
+};
+
 } // namespace
+
+bool TConnect::resolve(in_addr& out)
+{
+    if (inet_aton(host.c_str(), &out))
+        return true; // a dotted address needs no lookup
+    auto pending = std::make_shared<PendingLookup>();
+    try {
+        std::thread([pending, name = host] {
+            in_addr addr;
+            bool found = lookup(name, addr);
+            std::lock_guard<std::mutex> hold(pending->mutex);
+            pending->found = found;
+            pending->addr = addr;
+            pending->finished = true;
+            pending->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return lookup(host, out);
+    }
+    auto deadline = Clock::now() + std::chrono::milliseconds(connecttimeoutms.load());
+    std::unique_lock<std::mutex> hold(pending->mutex);
+    while (!pending->finished && !aborting && Clock::now() < deadline)
+        pending->done.wait_for(hold, std::chrono::milliseconds(kWaitSliceMs));
+    if (!pending->finished || !pending->found)
+        return false;
+    out = pending->addr;
+    return true;
+}
 
 TConnect::TConnect(const std::string& host_, const std::string& port_) : host(host_), port(port_) {}
 
@@ -81,7 +121,7 @@ void TConnect::connect()
         return;
     int portnum = atoi(port.c_str());
     in_addr addr;
-    if (portnum <= 0 || portnum > 65535 || !resolve(host, addr))
+    if (portnum <= 0 || portnum > 65535 || !resolve(addr))
         return;
     sockaddr_in sa = {};
     sa.sin_family = AF_INET;

@@ -3,6 +3,8 @@
 #ifndef VARNIX_TCONNECT_H
 #define VARNIX_TCONNECT_H
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstdarg>
 #include <cstddef>
@@ -52,6 +54,8 @@ public:
     static constexpr int kWaitSliceMs = 100;
 
 private:
+    // IPv4 address of `host`, given up on after the connect time-out or an abort.
+    bool resolve(in_addr& out);
     enum class Wait { ready, timeout, aborted, failed };
     Wait waitfor(int fd, short events, int timeoutms);
 

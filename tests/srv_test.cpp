@@ -357,6 +357,7 @@ TEST_F(SrvTest, RestartedClientLogReplacesTheOldOne)
     EXPECT_EQ(s->messagesnapshots.entrycount(), 1u);
     Snapshot m(s->messagesnapshots);
     EXPECT_EQ(m.get(), before) << "the one message tree is kept and refilled";
+    EXPECT_EQ(s->msgloggeneration, 1u);
     EXPECT_EQ(seqnos(m.get()), (std::vector<int>{1, 2, 3}));
     EXPECT_NE(m->find("body")->value().find("new 1"), std::string::npos);
     auto reqs = server.requests();

@@ -158,6 +158,8 @@ void Srv::connect()
         if (sock != -1)
             return;
         TConnect::connect();
+        if (sock != -1)
+            msgcheckpending = lastmsgseqno > 0;
     }
     bool refused = sock != -1 && login();
     unauthorized = refused;
@@ -250,11 +252,20 @@ void Srv::updatemessages()
         n = seqno->intvalue();
     }
     const int last = lastmsgseqno;
-    if (n == last)
-        return;
     // A client numbers its messages from 1 again after a restart: a count below ours
     // means a new log, which replaces the old one instead of being merged into it.
-    const bool newlog = n < last;
+    bool newlog = n < last;
+    if (!newlog && last > 0 && msgcheckpending) {
+        // A restarted client may already have logged as many messages as the old one
+        // had: after every new connection, compare our newest message with the client's.
+        int same = samelastmessage(last);
+        if (same < 0)
+            return;
+        newlog = same == 0;
+        msgcheckpending = false;
+    }
+    if (n == last && !newlog)
+        return;
     auto fresh = request("<get_messages>\n<seqno>%d</seqno>\n</get_messages>\n",
                          newlog || last < 1 ? 0 : last);
     if (!fresh)
@@ -291,6 +302,41 @@ void Srv::updatemessages()
     hold.unlock();
     fresh.reset();
     messagesnapshots.release(tree);
+}
+
+int Srv::samelastmessage(int last)
+{
+    auto probe = request("<get_messages>\n<seqno>%d</seqno>\n</get_messages>\n", last - 1);
+    if (!probe)
+        return -1;
+    auto lookup = [last](const Item* tree) -> const Item* {
+        Item* msgs = tree ? tree->find("msgs") : nullptr;
+        if (!msgs)
+            return nullptr;
+        const auto& all = msgs->getchildren();
+        for (auto it = all.rbegin(); it != all.rend(); ++it) {
+            Item* seqno = (*it)->find("seqno");
+            if ((*it)->getname() == "msg" && seqno && seqno->intvalue() == last)
+                return it->get();
+        }
+        return nullptr;
+    };
+    auto text = [](const Item* msg, const char* name) {
+        Item* e = msg->find(name);
+        return e ? e->value() : std::string();
+    };
+    const Item* theirs = lookup(probe.get());
+    Item* tree = messagesnapshots.acquire();
+    bool same;
+    {
+        std::lock_guard<std::mutex> hold(messagesnapshots.lock());
+        const Item* ours = lookup(tree);
+        same = !ours || (theirs && text(ours, "body") == text(theirs, "body") &&
+                         text(ours, "time") == text(theirs, "time"));
+    }
+    if (tree)
+        messagesnapshots.release(tree);
+    return same ? 1 : 0;
 }
 
 Item* Srv::findproject(const std::string& name)

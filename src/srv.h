@@ -97,6 +97,11 @@ private:
     std::unique_ptr<Item> vrequest(const char* fmt, va_list args);
     std::unique_ptr<Item> vrequestf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     void pollwait();
+    // Whether the client's message `last` is still the one we hold (1), another one
+    // (0: a new log), or unknown because the exchange failed (-1).
+    int samelastmessage(int last);
+
+    std::atomic<bool> msgcheckpending{false};
 
     std::thread worker;
     std::mutex loginmutex; // one connect-and-login at a time; taken before connmutex

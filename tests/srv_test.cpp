@@ -301,21 +301,6 @@ TEST_F(SrvTest, PollPeriodsHoldOverALongRun)
     EXPECT_EQ(server.countof("auth1"), 1u);
 }
 
-TEST_F(SrvTest, RestartedThreadFetchesEverythingAgain)
-{
-    auto s = host();
-    s->startthread();
-    ASSERT_TRUE(server.waitforname("get_cc_status"));
-    s->jointhread();
-    server.clearrequests();
-    s->startthread();
-    ASSERT_TRUE(server.waitforname("get_cc_status"));
-    s->jointhread();
-    EXPECT_GE(server.countof("get_statistics"), 1u);
-    EXPECT_GE(server.countof("get_disk_usage"), 1u);
-    EXPECT_EQ(server.countof("acct_mgr_info"), 0u) << "only on demand after the first time";
-}
-
 TEST_F(SrvTest, NewMessagesAreMergedInOrderWithoutDuplicates)
 {
     auto s = host();
@@ -365,6 +350,31 @@ TEST_F(SrvTest, RestartedClientLogReplacesTheOldOne)
     for (const auto& r : reqs)
         fromzero += r.body == "<get_messages>\n<seqno>0</seqno>\n</get_messages>\n";
     EXPECT_EQ(fromzero, 2);
+}
+
+TEST_F(SrvTest, RestartedClientWithALongerLogIsNoticedOnReconnect)
+{
+    auto s = host();
+    for (int i = 1; i <= 3; ++i)
+        server.addmessage("old " + std::to_string(i));
+    s->startthread();
+    ASSERT_TRUE(eventually([&] { return s->lastmsgseqno == 3; }));
+    // A plain reconnect keeps the log.
+    server.dropconnections();
+    server.addmessage("old 4");
+    ASSERT_TRUE(eventually([&] { return s->lastmsgseqno == 4; }));
+    EXPECT_EQ(s->msgloggeneration, 0u);
+    // A restart that logged more than the old client had before we looked again.
+    server.restartmessages();
+    for (int i = 1; i <= 6; ++i)
+        server.addmessage("new " + std::to_string(i));
+    server.dropconnections();
+    ASSERT_TRUE(eventually([&] { return s->msgloggeneration == 1 && s->lastmsgseqno == 6; }));
+    s->jointhread();
+    Snapshot m(s->messagesnapshots);
+    EXPECT_EQ(seqnos(m.get()), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    for (Item* msg : m->find("msgs")->children("msg"))
+        EXPECT_NE(msg->find("body")->value().find("new"), std::string::npos);
 }
 
 TEST_F(SrvTest, FirstMessageReplyWithoutListDoesNotLoseMessages)
@@ -448,18 +458,6 @@ TEST_F(SrvTest, DestructionDoesNotWaitOutAStalledConnect)
     auto start = Clock::now();
     s.reset();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
-}
-
-TEST_F(SrvTest, StartingAgainWaitsForTheOldThread)
-{
-    auto s = host();
-    s->startthread();
-    ASSERT_TRUE(server.waitforname("get_state"));
-    s->stopthread();
-    s->startthread(); // must not leave two threads on one host
-    ASSERT_TRUE(server.waitforname("get_state", 3));
-    s->jointhread();
-    EXPECT_FALSE(s->threadalive());
 }
 
 class LookupTest : public ::testing::Test {

@@ -1,0 +1,421 @@
+#include "srv.h"
+
+#include <gnutls/openssl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+std::atomic<int> Srv::sleepstepus{100000};
+std::atomic<int> Srv::pollwaitus{1000000};
+
+namespace {
+
+const char kEnvelopeHead[] = "<boinc_gui_rpc_request>\n";
+const char kEnvelopeTail[] = "\n</boinc_gui_rpc_request>\n\003";
+const char kReplyOpen[] = "<boinc_gui_rpc_reply>";
+const char kReplyClose[] = "</boinc_gui_rpc_reply>";
+
+// Pushes a poll's reply (if any) and marks the list as freshly polled.
+void pollinto(Srv& srv, PtrList& list, const char* req)
+{
+    list.pushpolled(srv.request("%s", req));
+}
+
+Item* directchild(const Item* parent, const char* name)
+{
+    for (const auto& c : parent->getchildren())
+        if (c->getname() == name)
+            return c.get();
+    return nullptr;
+}
+
+// First child named `childname` whose own element `field` holds `value`.
+Item* childbyvalue(const Item* parent, const char* childname, const char* field,
+                   const std::string& value)
+{
+    for (Item* c : parent->children(childname)) {
+        Item* f = directchild(c, field);
+        if (f && f->value() == value)
+            return c;
+    }
+    return nullptr;
+}
+
+// Message bodies come as CDATA sections, which the masking turns into plain text; an
+// '&' in them (a URL, "A & B") would then end the parse and lose every later message.
+void escapecdataamps(std::string& text)
+{
+    static const char cdata[] = "<body> ![CDATA[";
+    static const char cdataend[] = "]] </body>";
+    size_t pos = 0;
+    while ((pos = text.find(cdata, pos)) != std::string::npos) {
+        size_t end = text.find(cdataend, pos);
+        if (end == std::string::npos)
+            return;
+        for (size_t i = pos; i < end; ++i) {
+            if (text[i] == '&') {
+                text.insert(i + 1, "amp;");
+                end += 4;
+            }
+        }
+        pos = end;
+    }
+}
+
+} // namespace
+
+std::string md5hex(const std::string& a, const std::string& b)
+{
+    MD5_CTX ctx;
+    unsigned char digest[MD5_DIGEST_LENGTH];
+    MD5_Init(&ctx);
+    MD5_Update(&ctx, a.data(), static_cast<int>(a.size()));
+    MD5_Update(&ctx, b.data(), static_cast<int>(b.size()));
+    MD5_Final(digest, &ctx);
+    char hex[2 * MD5_DIGEST_LENGTH + 1];
+    for (int i = 0; i < MD5_DIGEST_LENGTH; ++i)
+        snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    return std::string(hex, 2 * MD5_DIGEST_LENGTH);
+}
+
+Srv::Srv(const std::string& host, const std::string& port, const std::string& password_,
+         const std::string& hostid_)
+    : TConnect(host, port), hostid(hostid_), password(password_)
+{
+}
+
+Srv::~Srv()
+{
+    // Quitting must not wait out a network time-out of a stalled exchange.
+    running = false;
+    abortio();
+    if (worker.joinable())
+        worker.join();
+}
+
+std::unique_ptr<Item> Srv::request(const char* fmt, ...)
+{
+    if (sock == -1) {
+        connect();
+        if (sock == -1)
+            return nullptr;
+    } else {
+        // Another thread may be logging in on this connection: let it finish first.
+        std::lock_guard<std::mutex> wait(loginmutex);
+    }
+    va_list args;
+    va_start(args, fmt);
+    auto tree = vrequest(fmt, args);
+    va_end(args);
+    return tree;
+}
+
+std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
+{
+    std::string tmpl = kEnvelopeHead;
+    tmpl += fmt;
+    tmpl += kEnvelopeTail;
+
+    std::optional<std::string> reply;
+    {
+        std::lock_guard<std::mutex> hold(connmutex);
+        if (!vsendrequest(tmpl.c_str(), args))
+            return nullptr;
+        reply = receivereply();
+    }
+    if (!reply)
+        return nullptr;
+
+    std::string& text = *reply;
+    size_t open = text.find(kReplyOpen);
+    size_t close = text.find(kReplyClose);
+    if (open == std::string::npos || close == std::string::npos)
+        return nullptr;
+    size_t start = open + strlen(kReplyOpen);
+    if (close < start)
+        return nullptr;
+    text.resize(close);
+    start = text.find('<', start);
+    text.erase(0, start == std::string::npos ? text.size() : start);
+    if (strstr(fmt, "<get_messages>")) {
+        maskbodymarkup(&text[0], text.size());
+        escapecdataamps(text);
+    }
+
+    std::string errortext; // a parse error still leaves the partial tree, which is used
+    std::lock_guard<std::mutex> hold(connmutex);
+    return parsexml(text.data(), text.size(), errortext);
+}
+
+void Srv::connect()
+{
+    std::lock_guard<std::mutex> one(loginmutex);
+    {
+        std::lock_guard<std::mutex> hold(connmutex);
+        // Two threads may have found the host offline at once: the second one is done.
+        if (sock != -1)
+            return;
+        TConnect::connect();
+        if (sock != -1)
+            msgcheckpending = lastmsgseqno > 0;
+    }
+    bool refused = sock != -1 && login();
+    unauthorized = refused;
+}
+
+bool Srv::login()
+{
+    auto hello = vrequestf("<auth1/>");
+    if (!hello)
+        return false;
+    Item* nonce = hello->find("nonce");
+    if (!nonce)
+        return false;
+    std::string hash = md5hex(nonce->value(), password);
+    auto answer = vrequestf("<auth2>\n<nonce_hash>%s</nonce_hash>\n</auth2>", hash.c_str());
+    return answer && answer->find("unauthorized") != nullptr;
+}
+
+std::unique_ptr<Item> Srv::vrequestf(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    auto tree = vrequest(fmt, args);
+    va_end(args);
+    return tree;
+}
+
+void Srv::startthread()
+{
+    if (worker.joinable()) {
+        // The last thread may still be finishing a pass: never two threads per host.
+        running = false;
+        abortio();
+        worker.join();
+        clearabort();
+    }
+    running = true;
+    try {
+        worker = std::thread(&Srv::updatethread, this);
+    } catch (const std::system_error&) {
+        running = false; // no thread: the host is simply not polled
+    }
+}
+
+void Srv::jointhread()
+{
+    running = false;
+    if (worker.joinable())
+        worker.join();
+}
+
+void Srv::updatethread()
+{
+    tick = 0;
+    while (running) {
+        const int t = tick;
+        if (statesnapshots.empty() || t % 2 == 0)
+            pollinto(*this, statesnapshots, "<get_state/>");
+        if (sock != -1 && !unauthorized) {
+            if (messagesnapshots.empty() || t % 2 == 0)
+                updatemessages();
+            if (statisticssnapshots.empty() || t % 300 == 0)
+                pollinto(*this, statisticssnapshots, "<get_statistics/>");
+            if (diskusagesnapshots.empty() || t % 60 == 0)
+                pollinto(*this, diskusagesnapshots, "<get_disk_usage/>");
+            if (ccstatussnapshots.empty() || t % 600 == 0 || forceccstatus) {
+                pollinto(*this, ccstatussnapshots, "<get_cc_status/>");
+                forceccstatus = false;
+            }
+            if (acctmgrinfosnapshots.refreshpending)
+                pollinto(*this, acctmgrinfosnapshots, "<acct_mgr_info/>");
+        }
+        for (int step = 0; step < 10; ++step) {
+            usleep(static_cast<useconds_t>(sleepstepus.load()));
+            if (forceccstatus || !running)
+                break;
+        }
+        tick = t + 1;
+    }
+}
+
+void Srv::updatemessages()
+{
+    int n;
+    {
+        auto count = request("<get_message_count/>");
+        Item* seqno = count ? count->find("seqno") : nullptr;
+        if (!seqno)
+            return;
+        n = seqno->intvalue();
+    }
+    const int last = lastmsgseqno;
+    // A client numbers its messages from 1 again after a restart: a count below ours
+    // means a new log, which replaces the old one instead of being merged into it.
+    bool newlog = n < last;
+    if (!newlog && last > 0 && msgcheckpending) {
+        // A restarted client may already have logged as many messages as the old one
+        // had: after every new connection, compare our newest message with the client's.
+        int same = samelastmessage(last);
+        if (same < 0)
+            return;
+        newlog = same == 0;
+        msgcheckpending = false;
+    }
+    if (n == last && !newlog)
+        return;
+    auto fresh = request("<get_messages>\n<seqno>%d</seqno>\n</get_messages>\n",
+                         newlog || last < 1 ? 0 : last);
+    if (!fresh)
+        return;
+    Item* freshmsgs = fresh->find("msgs");
+
+    std::unique_lock<std::mutex> hold(messagesnapshots.lock());
+    if (messagesnapshots.entrycountlocked() == 0) {
+        messagesnapshots.pushlocked(std::move(fresh));
+        messagesnapshots.refreshpending = false;
+        if (freshmsgs)
+            lastmsgseqno = n;
+        return;
+    }
+    hold.unlock();
+    Item* tree = messagesnapshots.acquire();
+    hold.lock();
+    if (tree && freshmsgs) {
+        Item* msgs = tree->find("msgs");
+        if (newlog) {
+            for (Item* c : tree->children(""))
+                tree->removechild(c);
+            tree->merge(fresh.get());
+            ++msgloggeneration;
+        } else if (msgs) {
+            msgs->merge(freshmsgs);
+        } else {
+            // The first reply held no message list: take this one as a whole.
+            tree->merge(fresh.get());
+        }
+        lastmsgseqno = n;
+    }
+    // A reply without a message list leaves the count alone, so the fetch is repeated.
+    hold.unlock();
+    fresh.reset();
+    messagesnapshots.release(tree);
+}
+
+int Srv::samelastmessage(int last)
+{
+    auto probe = request("<get_messages>\n<seqno>%d</seqno>\n</get_messages>\n", last - 1);
+    if (!probe)
+        return -1;
+    auto lookup = [last](const Item* tree) -> const Item* {
+        Item* msgs = tree ? tree->find("msgs") : nullptr;
+        if (!msgs)
+            return nullptr;
+        const auto& all = msgs->getchildren();
+        for (auto it = all.rbegin(); it != all.rend(); ++it) {
+            Item* seqno = (*it)->find("seqno");
+            if ((*it)->getname() == "msg" && seqno && seqno->intvalue() == last)
+                return it->get();
+        }
+        return nullptr;
+    };
+    auto text = [](const Item* msg, const char* name) {
+        Item* e = msg->find(name);
+        return e ? e->value() : std::string();
+    };
+    const Item* theirs = lookup(probe.get());
+    Item* tree = messagesnapshots.acquire();
+    bool same;
+    {
+        std::lock_guard<std::mutex> hold(messagesnapshots.lock());
+        const Item* ours = lookup(tree);
+        same = !ours || (theirs && text(ours, "body") == text(theirs, "body") &&
+                         text(ours, "time") == text(theirs, "time"));
+    }
+    if (tree)
+        messagesnapshots.release(tree);
+    return same ? 1 : 0;
+}
+
+Item* Srv::findproject(const std::string& name)
+{
+    Snapshot state(statesnapshots);
+    if (!state)
+        return nullptr;
+    Item* cs = state->find("client_state");
+    return cs ? childbyvalue(cs, "project", "project_name", name) : nullptr;
+}
+
+Item* Srv::findapp(const std::string& wuname)
+{
+    Snapshot state(statesnapshots);
+    if (!state)
+        return nullptr;
+    Item* cs = state->find("client_state");
+    if (!cs)
+        return nullptr;
+    // A client lists each project followed by its apps and workunits, and two projects
+    // may both have an app of the same name: prefer the app of the workunit's own project.
+    const auto& all = cs->getchildren();
+    size_t block = 0; // index of the latest "project" element seen
+    for (size_t i = 0; i < all.size(); ++i) {
+        Item* wu = all[i].get();
+        if (wu->getname() == "project")
+            block = i;
+        if (wu->getname() != "workunit")
+            continue;
+        Item* name = directchild(wu, "name");
+        if (!name || name->value() != wuname)
+            continue;
+        Item* appname = directchild(wu, "app_name");
+        if (!appname)
+            continue;
+        for (size_t j = block; j < all.size(); ++j) {
+            Item* app = all[j].get();
+            if (j > block && app->getname() == "project")
+                break;
+            Item* n = app->getname() == "app" ? directchild(app, "name") : nullptr;
+            if (n && n->value() == appname->value())
+                return app;
+        }
+        if (Item* app = childbyvalue(cs, "app", "name", appname->value()))
+            return app;
+    }
+    return nullptr;
+}
+
+Item* Srv::findallprojectsentry(const std::string& name) const
+{
+    Item* projects = allprojectstree ? allprojectstree->find("projects") : nullptr;
+    return projects ? childbyvalue(projects, "project", "name", name) : nullptr;
+}
+
+Item* Srv::findaccountmanager(const std::string& name) const
+{
+    Item* projects = allprojectstree ? allprojectstree->find("projects") : nullptr;
+    return projects ? childbyvalue(projects, "account_manager", "name", name) : nullptr;
+}
+
+long Srv::laststatisticsday()
+{
+    Snapshot stats(statisticssnapshots);
+    if (!stats)
+        return 0;
+    long day = 0;
+    Item* statistics = stats->find("statistics");
+    if (!statistics)
+        return 0;
+    for (Item* ps : statistics->children("project_statistics")) {
+        for (Item* ds : ps->children("daily_statistics")) {
+            Item* d = ds->find("day");
+            if (d) {
+                long v = static_cast<long>(d->doublevalue());
+                if (v > day)
+                    day = v;
+            }
+        }
+    }
+    return day;
+}

@@ -1,0 +1,117 @@
+// Srv: one BOINC host. The request/reply exchange with envelope and login, the update
+// thread that fills the snapshot lists, the lookups over them and the commands.
+#ifndef VARNIX_SRV_H
+#define VARNIX_SRV_H
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "item.h"
+#include "ptrlist.h"
+#include "tconnect.h"
+
+class Srv : public TConnect {
+public:
+    Srv(const std::string& host, const std::string& port, const std::string& password,
+        const std::string& hostid);
+    // Stops the update thread within about one wait slice, even in the middle of an exchange.
+    ~Srv() override;
+
+    // One exchange: the format is a printf-style request text that goes inside the
+    // envelope. Null when offline, on any failure, or when the request is too long.
+    std::unique_ptr<Item> request(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    // Connects and logs in (unless another thread got there first).
+    void connect() override;
+    // True when the client refused the password.
+    bool login();
+
+    // Update thread. startthread() first waits for a thread of this host that is still
+    // finishing; stopthread() only asks the thread to end after its current pass.
+    void startthread();
+    void stopthread() { running = false; }
+    // Stops the thread and waits for the end of its current pass.
+    void jointhread();
+    bool threadalive() const { return worker.joinable(); }
+    void updatethread();
+    void updatemessages();
+
+    // Lookups over the newest snapshots. The element returned stays valid only while the
+    // caller holds that snapshot itself (PtrList::acquire around the call and the use).
+    Item* findproject(const std::string& name);
+    Item* findapp(const std::string& wuname);
+    // Over allprojectstree; user-interface thread only.
+    Item* findallprojectsentry(const std::string& name) const;
+    Item* findaccountmanager(const std::string& name) const;
+    // Newest "day" of the newest statistics snapshot (seconds since the epoch), 0 if none.
+    long laststatisticsday();
+
+    // Commands, called from the user-interface thread.
+    void setrunmode(const std::string& mode);
+    void setnetworkmode(const std::string& mode);
+    void setgpumode(const std::string& mode);
+    void opresult(const std::string& projecturl, const std::string& name, const std::string& tag);
+    void opproject(const std::string& projectname, const std::string& tag);
+    void runbenchmarks();
+    void updateallprojectslist();
+    bool getprojectconfig(const std::string& url);
+    bool createaccount(const std::string& url, const std::string& email, const std::string& password,
+                       const std::string& username, const std::string& teamname,
+                       std::string& errortext);
+    bool projectattach(const std::string& url, const std::string& projectname,
+                       const std::string& email, const std::string& password, std::string& errortext);
+    bool accountmanager(const std::string& url, const std::string& name, const std::string& password,
+                        bool useconfigfile, std::string& errortext);
+
+    PtrList messagesnapshots;
+    // Client's message sequence number at the last fetch; written under messagesnapshots' lock.
+    std::atomic<int> lastmsgseqno{0};
+    // Raised (under messagesnapshots' lock) each time a restarted client's new log replaced
+    // the old messages, so a reader knows to start over.
+    std::atomic<unsigned> msgloggeneration{0};
+    PtrList statesnapshots;
+    PtrList ccstatussnapshots;
+    PtrList diskusagesnapshots;
+    PtrList statisticssnapshots;
+    std::unique_ptr<Item> allprojectstree;
+    PtrList acctmgrinfosnapshots;
+    std::atomic<bool> forceccstatus{false};
+    std::atomic<bool> unauthorized{false};
+    std::string hostid;
+    std::string password;
+    std::atomic<int> tick{0};
+    std::atomic<bool> running{false};
+    std::mutex connmutex;
+
+    // Length of one sleep step of the update thread (ten make a pass); tests shorten it.
+    static std::atomic<int> sleepstepus;
+    // Wait between two polls of a command's job on the client; tests shorten it.
+    static std::atomic<int> pollwaitus;
+    // Text given back by the account commands for input the request cannot hold.
+    static const char* const kInputTooLong;
+
+private:
+    // The exchange itself, without connecting (login runs inside the connect).
+    std::unique_ptr<Item> vrequest(const char* fmt, va_list args);
+    std::unique_ptr<Item> vrequestf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    void pollwait();
+    // Whether the client's message `last` is still the one we hold (1), another one
+    // (0: a new log), or unknown because the exchange failed (-1).
+    int samelastmessage(int last);
+
+    std::atomic<bool> msgcheckpending{false};
+
+    std::thread worker;
+    std::mutex loginmutex; // one connect-and-login at a time; taken before connmutex
+};
+
+// MD5 digest of the concatenated texts as 32 lower-case hex digits.
+std::string md5hex(const std::string& a, const std::string& b);
+
+// Lookups in a state tree that the caller holds.
+std::string projectnamebyurl(const Item* tree, const std::string& url);
+std::string projecturlbyname(const Item* tree, const std::string& name);
+
+#endif

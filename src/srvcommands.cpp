@@ -1,0 +1,305 @@
+// The Srv operations that change something on a client, and the name/URL lookups.
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "srv.h"
+
+const char* const Srv::kInputTooLong = "input too long";
+
+namespace {
+
+// A client job still in progress: poll again.
+constexpr int kInProgress = -204;
+constexpr int kMaxPolls = 31;
+
+std::string formattext(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string formattext(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    va_list again;
+    va_copy(again, args);
+    int n = vsnprintf(nullptr, 0, fmt, args);
+    va_end(args);
+    std::string out;
+    if (n > 0) {
+        std::vector<char> buf(static_cast<size_t>(n) + 1);
+        vsnprintf(buf.data(), buf.size(), fmt, again);
+        out.assign(buf.data(), static_cast<size_t>(n));
+    }
+    va_end(again);
+    return out;
+}
+
+// Whether a request body still fits the request limit once wrapped in the envelope.
+bool fits(const std::string& body)
+{
+    static const size_t envelope = strlen("<boinc_gui_rpc_request>\n") +
+                                   strlen("\n</boinc_gui_rpc_request>\n") + 1;
+    return body.size() + envelope <= TConnect::kMaxRequest;
+}
+
+// The client reads the values as XML: escape them so they arrive intact and cannot
+// add elements of their own.
+std::string esc(const std::string& s)
+{
+    return xmlescape(s);
+}
+
+Item* directchild(const Item* parent, const char* name)
+{
+    for (const auto& c : parent->getchildren())
+        if (c->getname() == name)
+            return c.get();
+    return nullptr;
+}
+
+// Value of `want` in the first "project" of the state tree whose `key` equals `value`.
+std::string projectlookup(const Item* tree, const char* key, const std::string& value,
+                          const char* want, const char* nomatch)
+{
+    Item* cs = tree ? tree->find("client_state") : nullptr;
+    if (!cs)
+        return "ERR2";
+    for (Item* p : cs->children("project")) {
+        Item* k = directchild(p, key);
+        Item* w = directchild(p, want);
+        if (k && w && k->value() == value)
+            return w->value();
+    }
+    return nomatch;
+}
+
+int errornum(const Item* reply, bool& present)
+{
+    Item* e = reply->find("error_num");
+    present = e != nullptr;
+    return e ? e->intvalue() : 0;
+}
+
+} // namespace
+
+std::string projecturlbyname(const Item* tree, const std::string& name)
+{
+    return projectlookup(tree, "project_name", name, "master_url", "");
+}
+
+std::string projectnamebyurl(const Item* tree, const std::string& url)
+{
+    return projectlookup(tree, "master_url", url, "project_name", "???");
+}
+
+void Srv::pollwait()
+{
+    usleep(static_cast<useconds_t>(pollwaitus.load()));
+}
+
+void Srv::setrunmode(const std::string& mode)
+{
+    request("<set_run_mode><%s/><duration>0</duration></set_run_mode>", mode.c_str());
+    forceccstatus = true;
+}
+
+void Srv::setnetworkmode(const std::string& mode)
+{
+    request("<set_network_mode><%s/><duration>0</duration></set_network_mode>", mode.c_str());
+    forceccstatus = true;
+}
+
+void Srv::setgpumode(const std::string& mode)
+{
+    request("<set_gpu_mode><%s/><duration>0</duration></set_gpu_mode>", mode.c_str());
+    forceccstatus = true;
+}
+
+void Srv::opresult(const std::string& projecturl, const std::string& name, const std::string& tag)
+{
+    request("<%s>\n<project_url>%s</project_url>\n<name>%s</name>\n</%s>", tag.c_str(),
+            esc(projecturl).c_str(), esc(name).c_str(), tag.c_str());
+}
+
+void Srv::opproject(const std::string& projectname, const std::string& tag)
+{
+    Snapshot state(statesnapshots);
+    if (!state)
+        return;
+    std::string url = projecturlbyname(state.get(), projectname);
+    request("<%s>\n<project_url>%s</project_url>\n</%s>", tag.c_str(), esc(url).c_str(),
+            tag.c_str());
+}
+
+void Srv::runbenchmarks()
+{
+    request("<run_benchmarks/>");
+}
+
+void Srv::updateallprojectslist()
+{
+    allprojectstree.reset();
+    allprojectstree = request("<get_all_projects_list/>");
+}
+
+bool Srv::getprojectconfig(const std::string& url)
+{
+    std::string body = formattext("<get_project_config>\n<url>%s</url></get_project_config>\n",
+                                  esc(url).c_str());
+    if (!fits(body) || !request("%s", body.c_str()))
+        return false;
+    for (int i = 1; i <= kMaxPolls; ++i) {
+        auto reply = request("<get_project_config_poll/>");
+        if (!reply)
+            return false;
+        bool haserror;
+        int err = errornum(reply.get(), haserror);
+        if (!haserror)
+            return reply->find("project_config") != nullptr;
+        if (err != kInProgress || i == kMaxPolls)
+            return false;
+        pollwait();
+    }
+    return false;
+}
+
+bool Srv::createaccount(const std::string& url, const std::string& email,
+                        const std::string& password_, const std::string& username,
+                        const std::string& teamname, std::string& errortext)
+{
+    std::string body = formattext(
+        "<create_account>\n   <url>%s</url>\n   <email_addr>%s</email_addr>\n"
+        "   <passwd_hash>%s</passwd_hash>\n   <user_name>%s</user_name>\n"
+        "   <team_name>%s</team_name>\n</create_account>\n",
+        esc(url).c_str(), esc(email).c_str(), md5hex(password_, email).c_str(),
+        esc(username).c_str(), esc(teamname).c_str());
+    if (!fits(body)) {
+        errortext = kInputTooLong;
+        return false;
+    }
+    if (!request("%s", body.c_str()))
+        return false;
+    for (int i = 1; i <= kMaxPolls; ++i) {
+        auto reply = request("<create_account_poll/>");
+        if (!reply)
+            return false;
+        bool haserror;
+        int err = errornum(reply.get(), haserror);
+        if (haserror && err != kInProgress) {
+            if (Item* msg = reply->find("error_msg"))
+                errortext = msg->value();
+            return false;
+        }
+        bool created = reply->find("authenticator") != nullptr;
+        reply.reset();
+        pollwait();
+        if (created)
+            return true;
+    }
+    // No outcome after all the polls is a failure, not a success.
+    errortext = "error timeout";
+    return false;
+}
+
+bool Srv::projectattach(const std::string& url, const std::string& projectname,
+                        const std::string& email, const std::string& password_,
+                        std::string& errortext)
+{
+    const char* attachfmt = "<project_attach>\n<project_url>%s</project_url>\n"
+                            "<authenticator>%s</authenticator>\n<project_name>%s</project_name>\n"
+                            "</project_attach>\n";
+    std::string lookup = formattext(
+        "<lookup_account>\n<url>%s</url>\n<email_addr>%s</email_addr>\n"
+        "<passwd_hash>%s</passwd_hash>\n</lookup_account>\n",
+        esc(url).c_str(), esc(email).c_str(), md5hex(password_, email).c_str());
+    // Refuse before anything is sent when the attach text could not hold these values.
+    if (!fits(lookup) || !fits(formattext(attachfmt, esc(url).c_str(), "",
+                                          esc(projectname).c_str()))) {
+        errortext = kInputTooLong;
+        return false;
+    }
+    if (!request("%s", lookup.c_str()))
+        return false;
+    std::string authenticator;
+    for (int i = 1;; ++i) {
+        auto reply = request("<lookup_account_poll/>");
+        if (!reply)
+            return false;
+        bool haserror;
+        int err = errornum(reply.get(), haserror);
+        if (haserror && err != kInProgress) {
+            if (Item* msg = reply->find("error_msg"))
+                errortext += msg->value() + " ";
+            return false;
+        }
+        Item* auth = reply->find("authenticator");
+        bool found = auth != nullptr;
+        if (found)
+            authenticator = auth->value();
+        reply.reset();
+        pollwait();
+        if (i >= kMaxPolls) {
+            errortext = "error timeout";
+            return false;
+        }
+        if (found)
+            break;
+    }
+    std::string attach = formattext(attachfmt, esc(url).c_str(), esc(authenticator).c_str(),
+                                    esc(projectname).c_str());
+    if (!fits(attach)) {
+        errortext = kInputTooLong;
+        return false;
+    }
+    auto reply = request("%s", attach.c_str());
+    if (!reply)
+        return false;
+    if (Item* error = reply->find("error"))
+        errortext += error->value();
+    return reply->find("success") != nullptr;
+}
+
+bool Srv::accountmanager(const std::string& url, const std::string& name,
+                         const std::string& password_, bool useconfigfile, std::string& errortext)
+{
+    std::string body = useconfigfile
+        ? std::string("<acct_mgr_rpc>\n<use_config_file/>\n</acct_mgr_rpc>\n")
+        : formattext("<acct_mgr_rpc>\n<url>%s</url>\n<name>%s</name>\n<password>%s</password>\n"
+                     "</acct_mgr_rpc>\n",
+                     esc(url).c_str(), esc(name).c_str(), esc(password_).c_str());
+    std::string config = formattext(
+        "<get_project_config>\n<url>%s</url></get_project_config>\n", esc(url).c_str());
+    if (!fits(body) || (!url.empty() && !fits(config))) {
+        errortext = kInputTooLong;
+        return false;
+    }
+    if (!url.empty() && !getprojectconfig(url)) {
+        errortext = "Can't get config";
+        return false;
+    }
+    if (!request("%s", body.c_str()))
+        return false;
+    bool accepted = false;
+    for (int i = 1; i <= kMaxPolls && !accepted; ++i) {
+        auto reply = request("<acct_mgr_rpc_poll/>");
+        if (!reply)
+            return false;
+        bool haserror;
+        int err = errornum(reply.get(), haserror);
+        if (!haserror)
+            continue;
+        if (err == 0) {
+            accepted = true;
+        } else if (err == kInProgress) {
+            pollwait();
+        } else {
+            if (Item* msg = reply->find("message"))
+                errortext = msg->value();
+            return false;
+        }
+    }
+    acctmgrinfosnapshots.refreshpending = true;
+    pollwait();
+    return accepted;
+}

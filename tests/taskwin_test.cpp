@@ -141,23 +141,17 @@ TEST_F(TaskWinTest, EveryColumnOfARunningTask)
     ASSERT_EQ(list->getstringcount(), 1);
     EXPECT_EQ(row(0), "  1  Run      50.00  Alpha                  9m  10m  27h  Alpha Calc"
                       "                       12M   task_1");
-    // Column starts: # 0, state 5, done 11, project 19, est 41, rcv 46, dl 51, app 56, swap 88.
-    // (The title pieces above them have the same widths.)
-    EXPECT_EQ(fg(0, 0), 3);
-    EXPECT_TRUE(bold(0, 0));
-    EXPECT_EQ(fg(0, 5), 3);
-    EXPECT_EQ(fg(0, 15), 3);
-    EXPECT_TRUE(bold(0, 15));
-    EXPECT_EQ(fg(0, 44), 1) << "under 600 s left on a running task";
-    EXPECT_TRUE(bold(0, 44));
-    EXPECT_EQ(fg(0, 49), 3);
-    EXPECT_EQ(fg(0, 53), 4) << "deadline within two days";
-    EXPECT_TRUE(bold(0, 53));
-    EXPECT_EQ(fg(0, 58), 3);
+    // Yellow bold for a running task, except est (under 600 s: red) and dl (within two days:
+    // blue), at the columns the title pieces stand above: est 41, rcv 46, dl 51.
+    for (int c : {0, 5, 15, 20, 49, 58, 90})
+        EXPECT_EQ(fg(0, c), 3) << c;
+    EXPECT_EQ(fg(0, 44), 1);
+    EXPECT_EQ(fg(0, 53), 4);
+    for (int c : {0, 44, 53})
+        EXPECT_TRUE(bold(0, c)) << c;
 
-    TaskKey* key = static_cast<TaskKey*>(nullptr);
     list->setselectorpos(0);
-    key = list->getselectedtask();
+    TaskKey* key = list->getselectedtask();
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->taskname, "task_1");
     EXPECT_EQ(key->projecturl, "http://a/");
@@ -189,52 +183,34 @@ TEST_F(TaskWinTest, EstimateAndDeadlineTextsAndColours)
     EXPECT_EQ(row(4), "    ? dead");
 }
 
-TEST_F(TaskWinTest, StateWordsAndTheirColours)
+TEST_F(TaskWinTest, StateAndDoneColours)
 {
-    list->columnmask = 1 << TaskWin::colState;
+    list->columnmask = (1 << TaskWin::colState) | (1 << TaskWin::colDone);
     list->sortmode = 0;
-    state(result("a", "<state>3</state><ready_to_report/>") + result("b", "<state>2</state><too_large/>") +
-          result("c", "<state>4</state>") + result("d", "<state>1</state>") +
-          result("e", "<state>2</state>") + result("f", "<state>6</state><ready_to_report/>"));
-    tick();
-    EXPECT_EQ(row(0), "DoneEr");
-    EXPECT_EQ(fg(0, 0), 1);
-    EXPECT_FALSE(bold(0, 0));
-    EXPECT_EQ(row(1), "WMem");
-    EXPECT_EQ(fg(1, 0), 1);
-    EXPECT_EQ(row(2), "Upld");
-    EXPECT_EQ(fg(2, 0), 4);
-    EXPECT_TRUE(bold(2, 0));
-    EXPECT_EQ(row(3), "Dwnld");
-    EXPECT_EQ(fg(3, 0), 2);
-    EXPECT_EQ(row(4), "Wait");
-    EXPECT_EQ(fg(4, 0), 7);
-    EXPECT_FALSE(bold(4, 0));
-    EXPECT_EQ(row(5), "Abort");
-    EXPECT_EQ(fg(5, 0), 1);
-}
-
-TEST_F(TaskWinTest, DoneColumnFollowsThePlanClass)
-{
-    list->columnmask = 1 << TaskWin::colDone;
-    list->sortmode = 0;
-    auto with = [](const char* plan) {
-        return "<state>2</state><fraction_done>0.25</fraction_done><plan_class>" + std::string(plan) +
-               "</plan_class>";
+    auto done = [](const char* state, const char* plan) {
+        return std::string(state) + "<fraction_done>0.25</fraction_done><plan_class>" + plan + "</plan_class>";
     };
-    state(result("a", with("opencl_nvidia_cuda")) + result("b", with("intel_gpu_opencl")) +
-          result("c", with("ati")) + result("d", with("mt")) + result("e", "<state>2</state>") +
-          result("f", "<state>2</state><fraction_done>1e300</fraction_done>"));
+    state(result("a", done("<state>3</state><ready_to_report/>", "opencl_nvidia_cuda")) +
+          result("b", done("<state>2</state><too_large/>", "intel_gpu_opencl")) +
+          result("c", done("<state>4</state>", "ati")) + result("d", done("<state>1</state>", "mt")) +
+          result("e", "<state>2</state><fraction_done>1e300</fraction_done>"));
     tick();
-    EXPECT_EQ(row(0), "   25.00");
-    EXPECT_EQ(fg(0, 5), 2);
-    EXPECT_EQ(fg(1, 5), 4);
-    EXPECT_EQ(fg(2, 5), 5);
-    EXPECT_EQ(fg(3, 5), 7);
-    for (int r = 0; r < 4; ++r)
-        EXPECT_TRUE(bold(r, 5)) << r;
-    EXPECT_EQ(row(4), "     -");
-    EXPECT_EQ(row(5), "  999.99") << "a wild fraction keeps the column's width";
+    // (state text, state colour, state bold, done% colour); done% is always bold.
+    const struct {
+        const char* text;
+        short statefg;
+        bool statebold;
+        short donefg;
+    } want[] = {{"DoneEr   25.00", 1, false, 2}, {"WMem     25.00", 1, false, 4},
+                {"Upld     25.00", 4, true, 5}, {"Dwnld    25.00", 2, true, 2},
+                {"Wait    999.99", 7, false, 7}};
+    for (int r = 0; r < 5; ++r) {
+        EXPECT_EQ(row(r), want[r].text) << r;
+        EXPECT_EQ(fg(r, 0), want[r].statefg) << r;
+        EXPECT_EQ(bold(r, 0), want[r].statebold) << r;
+        EXPECT_EQ(fg(r, 10), want[r].donefg) << r;
+        EXPECT_TRUE(bold(r, 10)) << r;
+    }
 }
 
 TEST_F(TaskWinTest, ProjectAndApplicationNames)
@@ -339,22 +315,6 @@ TEST_F(TaskWinTest, SortModesAreStableAcrossTicks)
     EXPECT_EQ(list->sortmode, 0);
 }
 
-TEST_F(TaskWinTest, SortByDeadlineProjectAndName)
-{
-    auto dl = [](int d) { return "<state>2</state><report_deadline>" + std::to_string(d) + "</report_deadline>"; };
-    state(result("c", dl(300), "http://b/") + result("a", dl(100)) + result("B", "<state>2</state>") +
-          result("d", dl(200), "http://b/"));
-    command(evSORTMODECH, 6);
-    tick();
-    EXPECT_EQ(names(), (std::vector<std::string>{"a", "d", "c", "B"}));
-    command(evSORTMODECH, 3);
-    tick();
-    EXPECT_EQ(names(), (std::vector<std::string>{"a", "B", "c", "d"})) << "Alpha before Beta, client order kept";
-    command(evSORTMODECH, 9);
-    tick();
-    EXPECT_EQ(names(), (std::vector<std::string>{"a", "B", "c", "d"}));
-}
-
 TEST_F(TaskWinTest, SelectionNoticesAndKeys)
 {
     state(result("a", running()) + result("b", running()));
@@ -453,8 +413,11 @@ TEST_F(TaskWinTest, ColumnToggleAndModesAreWrittenToTheConfiguration)
     TempDir home;
     ScopedEnv env("HOME", home.path().c_str());
     Config cfg(".varnix.cfg");
-    Config* saved = gConfig;
-    gConfig = &cfg;
+    struct Use {
+        Config* saved = gConfig;
+        explicit Use(Config* c) { gConfig = c; }
+        ~Use() { gConfig = saved; }
+    } use(&cfg);
     Item* root = cfg.getcfgroot();
     ASSERT_NE(root, nullptr);
     root->addchild(std::make_unique<Item>("tasks_sort_mode"))->setintvalue(6);
@@ -487,7 +450,6 @@ TEST_F(TaskWinTest, ColumnToggleAndModesAreWrittenToTheConfiguration)
     other.sortmode = 4;
     other.saveopts();
     EXPECT_EQ(root->find("tasks_sort_mode"), nullptr);
-    gConfig = saved;
 }
 
 TEST_F(TaskWinTest, HostileValuesStayInTheirColumns)

@@ -365,6 +365,26 @@ class SandboxTest(TempDirCase):
         self.assertEqual(p.returncode, 125)
         self.assertNothingLeft()
 
+    def test_boinc_client_that_fails_or_stalls_is_reported(self):
+        fake = os.path.join(self.tmp, "fakebin")
+        os.mkdir(fake)
+        self.env["PATH"] = fake + os.pathsep + self.env["PATH"]
+        # The client's own words are shown with the error.
+        for body, message in (("echo broken client; exit 1", "ended while starting"),
+                              ("echo stalled client; sleep 600",
+                               "did not open port 31416 within 2 s")):
+            with open(os.path.join(fake, "boinc"), "w") as f:
+                f.write('#!/bin/sh\n[ "$1" = --version ] && { echo "7.20.5 x86_64-pc-linux-gnu";'
+                        ' exit 0; }\n%s\n' % body)
+            os.chmod(os.path.join(fake, "boinc"), 0o755)
+            p = self.run_sandbox(["--timeout", "2"], ["sh", "-c", "echo command ran"])
+            self.assertEqual(p.returncode, 125, p.stderr)
+            self.assertIn(message, p.stderr)
+            self.assertIn(body.split(";")[0][5:], p.stderr)
+            self.assertNotIn("command ran", p.stdout)
+            self.assertTrue(wait_for(lambda: not leftovers(self.tmp), 30), leftovers(self.tmp))
+            self.assertEqual(os.listdir(self.tmp), ["fakebin"])
+
     def test_boinc_keep_leaves_the_folder_and_dir_reuses_it(self):
         p = self.run_sandbox(["--keep"], ["true"])
         self.assertEqual(p.returncode, 0, p.stderr)

@@ -9,6 +9,7 @@ import hashlib
 import json
 import os
 import re
+import shlex
 import shutil
 import signal
 import socket
@@ -292,9 +293,9 @@ class SandboxTest(TempDirCase):
 
         self.assertEqual(obs["tasks"]["rc"], 0)
         self.assertCountEqual(obs["tasks"]["names"], ALPHA_TASKS + BETA_TASKS)
-        # Two CPUs: some tasks run, the others wait.
-        self.assertEqual(obs["tasks"]["executing"], 2)
-        self.assertEqual(obs["apps_before"], 2)
+        # Two CPUs: some tasks run (each in a slot of its own), the others wait.
+        self.assertIn(obs["tasks"]["executing"], (1, 2))
+        self.assertIn(obs["apps_before"], (1, 2))
         self.assertEqual(obs["right_password"], 0)
         self.assertNotEqual(obs["wrong_password"]["rc"], 0)
         self.assertIn("Authorization failure", obs["wrong_password"]["out"])
@@ -437,10 +438,9 @@ class Tmux:
 
     def start(self, *command):
         wrapper = 'status=%s; "$@"; echo $? > "$status.new"; mv "$status.new" "$status"' % (
-            self.statusfile)
-        quoted = " ".join("'%s'" % c.replace("'", "'\\''") for c in command)
+            shlex.quote(self.statusfile))
         self("new-session", "-d", "-x", "120", "-y", "40",
-             "bash -c '%s' bash %s" % (wrapper.replace("'", "'\\''"), quoted))
+             " ".join(shlex.quote(w) for w in ["bash", "-c", wrapper, "bash"] + list(command)))
 
     def screen(self):
         return self("capture-pane", "-p", check=False).stdout

@@ -48,7 +48,8 @@ APP_SCRIPT = r"""#!/bin/sh
 mmap=boinc_mmap_file
 client=$PPID
 while kill -0 "$client" 2>/dev/null; do
-    if [ -f "$mmap" ] && [ "$(head -c 1 "$mmap" | od -An -tu1 | tr -d ' ')" = 1 ]; then
+    set -- $(od -An -tu1 -N1 "$mmap" 2>/dev/null)
+    if [ "${1:-0}" = 1 ]; then
         msg=$(head -c 1024 "$mmap" | tr -d '\000')
         printf '\000' | dd of="$mmap" bs=1 count=1 conv=notrunc 2>/dev/null
         case "$msg" in

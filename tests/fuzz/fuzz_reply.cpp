@@ -90,9 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         srv.updatemessages();
         srv.updatemessages();
         if (Item* t = srv.messagesnapshots.acquire()) {
-            std::lock_guard<std::mutex> hold(srv.messagesnapshots.lock());
-            if (Item* msgs = t->find("msgs"))
-                (void)msgs->children("msg").size();
+            {
+                std::lock_guard<std::mutex> hold(srv.messagesnapshots.lock());
+                if (Item* msgs = t->find("msgs"))
+                    (void)msgs->children("msg").size();
+            }
             srv.messagesnapshots.release(t);
         }
         break;

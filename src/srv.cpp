@@ -1,5 +1,7 @@
 #include "srv.h"
 
+#include "taskformat.h"
+
 #include <gnutls/openssl.h>
 #include <unistd.h>
 
@@ -420,7 +422,7 @@ long Srv::laststatisticsday()
         for (Item* ds : ps->children("daily_statistics")) {
             Item* d = ds->find("day");
             if (d) {
-                long v = static_cast<long>(d->doublevalue());
+                long v = static_cast<long>(secondsfromdouble(d->doublevalue()));
                 if (v > day)
                     day = v;
             }

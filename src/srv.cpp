@@ -120,6 +120,10 @@ std::unique_ptr<Item> Srv::request(const char* fmt, ...)
     va_start(args, fmt);
     auto tree = vrequest(fmt, args);
     va_end(args);
+    if (tree)
+        answering = true;
+    else if (sock == -1)
+        answering = false;
     return tree;
 }
 
@@ -168,6 +172,7 @@ void Srv::connect()
         // Two threads may have found the host offline at once: the second one is done.
         if (sock != -1)
             return;
+        answering = false; // a new connection has still to show that it answers
         TConnect::connect();
         if (sock != -1)
             msgcheckpending = lastmsgseqno > 0;

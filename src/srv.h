@@ -79,6 +79,11 @@ public:
     PtrList acctmgrinfosnapshots;
     std::atomic<bool> forceccstatus{false};
     std::atomic<bool> unauthorized{false};
+    // The client has answered a request on the current connection and its last exchange
+    // did not lose the connection. A client that takes connections and then says nothing,
+    // or answers nothing but the login, is of no more use than one that is down.
+    std::atomic<bool> answering{false};
+    bool isonline() const { return sock != -1 && answering; }
     std::string hostid;
     std::string password;
     std::atomic<int> tick{0};

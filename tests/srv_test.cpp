@@ -421,6 +421,41 @@ TEST_F(SrvTest, FailingPeerLeavesTheThreadAliveAndTheHostRecovers)
     }
 }
 
+TEST_F(SrvTest, HostIsOnlineOnlyWhileItAnswers)
+{
+    auto s = host();
+    EXPECT_FALSE(s->isonline());
+    ASSERT_TRUE(s->request("<get_state/>"));
+    EXPECT_TRUE(s->isonline());
+    server.setfault("get_state", Fault::closemidreply, 1);
+    EXPECT_FALSE(s->request("<get_state/>"));
+    EXPECT_FALSE(s->isonline());
+    ASSERT_TRUE(s->request("<get_state/>"));
+    EXPECT_TRUE(s->isonline());
+    // A reply without its envelope is no answer, but the connection stays: no change.
+    server.queueraw("get_state", "nonsense\003");
+    EXPECT_FALSE(s->request("<get_state/>"));
+    EXPECT_TRUE(s->isonline());
+}
+
+TEST_F(SrvTest, ClientThatTakesConnectionsButNeverAnswersIsNotOnline)
+{
+    TConnect::replytimeoutms = 300;
+    for (const char* silent : {"*", "get_state"}) {
+        server.clearfaults();
+        server.clearrequests();
+        server.setfault(silent, Fault::stall);
+        auto s = host();
+        s->startthread();
+        // Connected, and (for get_state) even logged in, yet nothing ever comes back.
+        ASSERT_TRUE(server.waitforname(silent[0] == '*' ? "auth1" : "get_state", 2)) << silent;
+        EXPECT_FALSE(s->isonline()) << silent;
+        server.clearfaults();
+        EXPECT_TRUE(eventually([&] { return s->isonline(); })) << silent;
+        s->jointhread();
+    }
+}
+
 TEST_F(SrvTest, OfflineHostTriesOnlyToReconnect)
 {
     int port = server.port();

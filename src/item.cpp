@@ -252,7 +252,9 @@ namespace {
 struct ParseState {
     XML_Parser parser = nullptr;
     std::vector<Item*> stack;
+    size_t count = 0;
     bool toodeep = false;
+    bool toomany = false;
 };
 
 // The text is read as ISO-8859-1, so expat hands us UTF-8 in which every original
@@ -293,6 +295,11 @@ void XMLCALL onstart(void* data, const XML_Char* name, const XML_Char**)
     ParseState* st = static_cast<ParseState*>(data);
     if (static_cast<int>(st->stack.size()) > kMaxItemDepth) {
         st->toodeep = true;
+        XML_StopParser(st->parser, XML_FALSE);
+        return;
+    }
+    if (++st->count > kMaxItemCount) {
+        st->toomany = true;
         XML_StopParser(st->parser, XML_FALSE);
         return;
     }
@@ -361,6 +368,8 @@ std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errort
     if (!ok) {
         if (st.toodeep)
             errortext = "XML error:elements nested too deeply";
+        else if (st.toomany)
+            errortext = "XML error:too many elements";
         else
             errortext = std::string("XML error:") + XML_ErrorString(XML_GetErrorCode(st.parser));
     }

@@ -52,6 +52,9 @@ private:
 
 // Deepest nesting the parser builds; deeper documents are cut there with an error.
 constexpr int kMaxItemDepth = 1000;
+// Most elements one parse builds (an element takes over 100 bytes, several times its
+// text): a flood of tiny elements is cut there with an error instead of eating memory.
+constexpr size_t kMaxItemCount = 2000000;
 
 // Builds a tree from XML text. Never returns null; `errortext` is set only on failure.
 std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext);

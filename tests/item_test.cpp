@@ -208,6 +208,30 @@ TEST(XmlParser, DeepNestingIsCutNotOverflowed)
     EXPECT_GT(xml.size(), 1000u);
 }
 
+TEST(XmlParser, FloodOfElementsIsCutAtTheLimit)
+{
+    std::string text = "<client_state>";
+    text.reserve(kMaxItemCount * 4 + 100);
+    for (size_t i = 0; i < kMaxItemCount + 10; ++i)
+        text += "<a/>";
+    text += "</client_state>";
+    std::string err;
+    auto root = parse(text, &err);
+    EXPECT_EQ(err, "XML error:too many elements");
+    ASSERT_EQ(root->getchildren().size(), 1u);
+    EXPECT_EQ(root->getchildren()[0]->getchildren().size(), kMaxItemCount - 1);
+
+    // Up to the limit everything is read.
+    text = "<client_state>";
+    for (size_t i = 0; i < kMaxItemCount - 1; ++i)
+        text += "<a/>";
+    text += "</client_state>";
+    err.clear();
+    root = parse(text, &err);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(root->getchildren()[0]->getchildren().size(), kMaxItemCount - 1);
+}
+
 TEST(XmlParser, DestroysVeryDeepHandBuiltTree)
 {
     auto root = std::make_unique<Item>("");

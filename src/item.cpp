@@ -253,6 +253,7 @@ struct ParseState {
     XML_Parser parser = nullptr;
     std::vector<Item*> stack;
     size_t count = 0;
+    size_t maxitems = SIZE_MAX;
     bool toodeep = false;
     bool toomany = false;
 };
@@ -298,7 +299,7 @@ void XMLCALL onstart(void* data, const XML_Char* name, const XML_Char**)
         XML_StopParser(st->parser, XML_FALSE);
         return;
     }
-    if (++st->count > kMaxItemCount) {
+    if (++st->count > st->maxitems) {
         st->toomany = true;
         XML_StopParser(st->parser, XML_FALSE);
         return;
@@ -337,10 +338,12 @@ void XMLCALL ondata(void* data, const XML_Char* s, int len)
 
 } // namespace
 
-std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext)
+std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext,
+                               size_t maxitems)
 {
     auto root = std::make_unique<Item>("");
     ParseState st;
+    st.maxitems = maxitems;
     st.parser = XML_ParserCreate("ISO-8859-1");
     if (!st.parser) {
         errortext = "XML error:out of memory";

@@ -2,6 +2,8 @@
 #ifndef VARNIX_ITEM_H
 #define VARNIX_ITEM_H
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,12 +54,11 @@ private:
 
 // Deepest nesting the parser builds; deeper documents are cut there with an error.
 constexpr int kMaxItemDepth = 1000;
-// Most elements one parse builds (an element takes over 100 bytes, several times its
-// text): a flood of tiny elements is cut there with an error instead of eating memory.
-constexpr size_t kMaxItemCount = 2000000;
 
 // Builds a tree from XML text. Never returns null; `errortext` is set only on failure.
-std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext);
+// A document of more than `maxitems` elements is cut there with an error.
+std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext,
+                               size_t maxitems = SIZE_MAX);
 
 // Turns '<' and '>' inside every <body>...</body> into blanks so bodies parse as plain text.
 char* maskbodymarkup(char* text, size_t len);

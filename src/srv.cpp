@@ -11,6 +11,7 @@
 
 std::atomic<int> Srv::sleepstepus{100000};
 std::atomic<int> Srv::pollwaitus{1000000};
+std::atomic<size_t> Srv::maxreplyitems{2000000};
 
 namespace {
 
@@ -161,7 +162,7 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
 
     std::string errortext; // a parse error still leaves the partial tree, which is used
     std::lock_guard<std::mutex> hold(connmutex);
-    return parsexml(text.data(), text.size(), errortext);
+    return parsexml(text.data(), text.size(), errortext, maxreplyitems);
 }
 
 void Srv::connect()

@@ -94,6 +94,9 @@ public:
     static std::atomic<int> sleepstepus;
     // Wait between two polls of a command's job on the client; tests shorten it.
     static std::atomic<int> pollwaitus;
+    // Most elements taken from one reply: an element costs over 100 bytes, several times
+    // its text, so a flood of tiny ones is cut there instead of eating all memory.
+    static std::atomic<size_t> maxreplyitems;
     // Text given back by the account commands for input the request cannot hold.
     static const char* const kInputTooLong;
 

@@ -211,25 +211,28 @@ TEST(XmlParser, DeepNestingIsCutNotOverflowed)
 TEST(XmlParser, FloodOfElementsIsCutAtTheLimit)
 {
     std::string text = "<client_state>";
-    text.reserve(kMaxItemCount * 4 + 100);
-    for (size_t i = 0; i < kMaxItemCount + 10; ++i)
-        text += "<a/>";
+    for (int i = 0; i < 1010; ++i)
+        text += "<a><b/></a>";
     text += "</client_state>";
     std::string err;
-    auto root = parse(text, &err);
+    auto root = parsexml(text.data(), text.size(), err, 1000);
     EXPECT_EQ(err, "XML error:too many elements");
     ASSERT_EQ(root->getchildren().size(), 1u);
-    EXPECT_EQ(root->getchildren()[0]->getchildren().size(), kMaxItemCount - 1);
+    Item* cs = root->getchildren()[0].get();
+    EXPECT_EQ(cs->getchildren().size(), 500u); // 1 + 499 * 2 elements, and one more <a>
+    EXPECT_EQ(cs->getchildren().back()->getchildren().size(), 0u);
 
-    // Up to the limit everything is read.
+    // Up to the limit everything is read, and without one there is none.
     text = "<client_state>";
-    for (size_t i = 0; i < kMaxItemCount - 1; ++i)
+    for (int i = 0; i < 999; ++i)
         text += "<a/>";
     text += "</client_state>";
     err.clear();
-    root = parse(text, &err);
+    root = parsexml(text.data(), text.size(), err, 1000);
     EXPECT_EQ(err, "");
-    EXPECT_EQ(root->getchildren()[0]->getchildren().size(), kMaxItemCount - 1);
+    EXPECT_EQ(root->getchildren()[0]->getchildren().size(), 999u);
+    root = parsexml(text.data(), text.size(), err);
+    EXPECT_EQ(root->getchildren()[0]->getchildren().size(), 999u);
 }
 
 TEST(XmlParser, DestroysVeryDeepHandBuiltTree)

@@ -156,6 +156,21 @@ TEST_F(SrvTest, ReplyEnvelopeIsCheckedAndContentParsed)
     EXPECT_TRUE(t->find("project_name"));
 }
 
+TEST_F(SrvTest, FloodOfElementsInAReplyIsCut)
+{
+    Srv::maxreplyitems = 100;
+    auto s = host();
+    std::string flood = "<client_state>";
+    for (int i = 0; i < 1000; ++i)
+        flood += "<result/>";
+    server.queuereply("get_state", flood + "</client_state>");
+    auto tree = s->request("<get_state/>");
+    ASSERT_TRUE(tree);
+    Item* cs = tree->find("client_state");
+    ASSERT_TRUE(cs);
+    EXPECT_EQ(cs->getchildren().size(), 99u) << "the partial tree is used";
+}
+
 TEST_F(SrvTest, RequestTooLongForTheLimitIsNotSent)
 {
     auto s = host();

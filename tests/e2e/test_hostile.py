@@ -170,10 +170,10 @@ class HostileTest(VarnixTestCase):
         state = state_xml(tasklist, projects=projects)
         # Entities were escaped by state_xml: put the references back as references.
         state = state.replace("&amp;#", "&#")
-        # A raw escape sequence is no XML at all: the parser stops there, and what came
-        # before it is shown.
+        # A reference to an escape, like a raw one, is no XML at all: the parser stops
+        # there, and what came before it is shown.
         state = state.replace("</client_state>",
-                              "<result><name>esc\x1b[2J\x1b]0;pwned\x07task</name></result>"
+                              "<result><name>esc&#27;[2J&#x1b;]0;pwned&#7;task</name></result>"
                               "</client_state>")
         fake.set_reply("get_state", state)
         fake.set_reply("get_message_count", "<seqno>5</seqno>")
@@ -182,7 +182,7 @@ class HostileTest(VarnixTestCase):
             (2, 1700000000, "", "body bad \xff\xfe\xc0\xaf bytes"),
             (3, 1700000060, "", "body refs &#10; &#27; &#x9b; stay text"),
             (4, 1700000120, "", "body tab\there and cr\rthere"),
-            (5, 1700000180, "", "body esc\x1b[2J\x1b]0;pwned\x07 end"),
+            (5, 1700000180, "evil\x1b]0;pwned\x07", "body esc\x1b[2J\x1b]0;pwned\x07 end"),
         ]))
         # Unsorted: the first line is the first task sent.
         self.write_config([("127.0.0.1", fake.port, "", "hostile")],

@@ -91,3 +91,8 @@ def wait_selected(session, selected, timeout=10):
             raise AssertionError("status line does not show the task keys %s: %r"
                                  % ("on" if selected else "off", last))
         time.sleep(0.05)
+
+
+def send_bytes(session, data):
+    """Types raw bytes, whatever they are, as if they came from the terminal."""
+    session._tmux("send-keys", "-t", session.target, "-H", *("%02x" % b for b in data))

@@ -2,9 +2,12 @@
 is open. Nothing may crash, keys must keep working, and once the terminal has a normal
 size again the screen must be exactly what a fresh start at that size shows."""
 
+import os
+import random
+import signal
 import unittest
 
-from layoutcheck import frame_problems, stray_sequences, wait_selected
+from layoutcheck import HLINE, frame_problems, send_bytes, stray_sequences, wait_selected
 from varnixe2e import Task, VarnixTestCase, messages_xml
 
 NORMAL = (100, 30)
@@ -146,6 +149,66 @@ class TerminalTest(VarnixTestCase):
         self.wait_screen(s, want)
         self.assert_keys_work(s)
         self.quit(s)
+
+
+    # -- input ---------------------------------------------------------------------
+
+    def test_storm_of_junk_input(self):
+        s = self.start(*NORMAL)
+        self.wait_full(s)
+        # Keys that act (quit, commands, dialogs, the split) are left out; everything
+        # else goes: control bytes, torn escape sequences, bytes that are no UTF-8, mouse
+        # reports far outside the screen.
+        acting = set(b"aAqQrRsSnNpPcCvVmM+-\r\n") | {3, 0x1a, 0x1c}  # Ctrl-C, Ctrl-Z, Ctrl-\
+        rng = random.Random(7)
+        junk = bytes(b for b in (rng.randrange(256) for _ in range(6000)) if b not in acting)
+        mouse = [b"\x1b[M" + bytes([32 + button, 33 + col, 33 + row])
+                 for button, col, row in ((0, 222, 222), (3, 0, 0), (64, 150, 3), (65, 5, 200))]
+        mouse += [b"\x1b[<0;9999;9999M", b"\x1b[<64;1;1M", b"\x1b[<65;50;20M", b"\x1b[<0;-5;3M"]
+        pieces = [junk[i:i + 200] for i in range(0, len(junk), 200)] + mouse
+        pieces += [b"\x1b[" + b"9" * 300 + b"~", b"\x1bO", b"\x1b[1;2", b"\xc3", b"\xf0\x9f"]
+        for piece in pieces:
+            send_bytes(s, piece)
+        self.wait_running(s)
+        self.assertEqual(frame_problems(s.capture(), *NORMAL), [], "\n".join(s.capture()))
+        self.assertEqual(stray_sequences(s.capture(colors=True)), [])
+        # Whatever got selected on the way: Up to the top gives the selection up.
+        s.send_keys(*["Escape", "Up"] * 8)
+        self.assert_keys_work(s)
+        self.assertEqual(self.client.requests("abort_result"), [])
+        self.quit(s)
+
+    def test_flow_control_keys_do_not_freeze_the_screen(self):
+        s = self.start(*NORMAL)
+        self.wait_full(s)
+        s.send_keys("C-s")
+        s.send_keys("Down")
+        wait_selected(s, True)
+        s.send_keys("C-q")
+        s.send_keys("Up")
+        wait_selected(s, False)
+        self.quit(s)
+
+    def test_interrupts_and_hangups_end_in_order(self):
+        def separator_row(rows):
+            return next((i for i, r in enumerate(rows) if i > 2 and r[1:4] == HLINE * 3), None)
+
+        for how in ("C-c", "C-\\", signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(how=str(how)):
+                s = self.start(*NORMAL)
+                self.wait_full(s)
+                before = separator_row(s.capture())
+                s.send_keys("-", "-")
+                s.wait_until(lambda rows: separator_row(rows) == before + 1, what="split moved")
+                if isinstance(how, str):
+                    s.send_keys(how)
+                else:
+                    os.kill(s.pid, how)
+                # Like Q: the settings are saved and the program ends well.
+                self.assertEqual(s.wait_exit(timeout=5), 0)
+                self.assertIn("<wtask_height_percent>5694\n", self.read_config())
+                self.write_config([("127.0.0.1", self.client.port, "", "term")],
+                                  extra="    <column_view_mask>527\n    </column_view_mask>")
 
 
 if __name__ == "__main__":

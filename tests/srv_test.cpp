@@ -171,6 +171,27 @@ TEST_F(SrvTest, FloodOfElementsInAReplyIsCut)
     EXPECT_EQ(cs->getchildren().size(), 99u) << "the partial tree is used";
 }
 
+TEST_F(SrvTest, ReplyOverTheSizeLimitIsDroppedAndTheHostRecovers)
+{
+    TConnect::maxreplysize = 1 << 20;
+    auto s = host();
+    server.sethugesize(3 << 20);
+    server.setfault("get_state", Fault::huge, 1);
+    EXPECT_FALSE(s->request("<get_state/>"));
+    EXPECT_EQ(s->sock, -1) << "the rest of the flood must not be read as the next reply";
+    EXPECT_TRUE(s->request("<get_state/>"));
+
+    // Under the limit the same flood is an ordinary, well-formed state.
+    server.sethugesize(512 << 10);
+    server.setfault("get_state", Fault::huge, 1);
+    auto tree = s->request("<get_state/>");
+    ASSERT_TRUE(tree);
+    Item* cs = tree->find("client_state");
+    ASSERT_TRUE(cs);
+    EXPECT_GT(cs->children("project").size(), 10000u);
+    EXPECT_EQ(cs->children("project").back()->find("project_name")->value(), "p");
+}
+
 TEST_F(SrvTest, RequestTooLongForTheLimitIsNotSent)
 {
     auto s = host();

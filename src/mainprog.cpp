@@ -192,7 +192,9 @@ void MainProg::handlecommand(TuiEvent* ev)
             break;
         auto yes = std::make_unique<TuiEvent>(evABORTRES, srv, task->projecturl, task->taskname);
         yes->bdata1 = true;
-        showconfirm("Please Confirm\n\nTask   : " + displaytext(task->taskname) + "\nOperation : Abort",
+        // Names come from the client: nothing in them may reach the terminal as a command.
+        showconfirm("Please Confirm\n\nTask   : " + displaytext(task->taskname) +
+                        "\nOperation : Abort",
                     std::move(yes));
         break;
     }
@@ -209,7 +211,8 @@ void MainProg::handlecommand(TuiEvent* ev)
         }
         auto yes = std::make_unique<TuiEvent>(evPROJECT, ev->srv, ev->sdata1, ev->sdata2);
         yes->bdata1 = true;
-        showconfirm("Please Confirm\n\nProject   : " + displaytext(ev->sdata1) + "\nOperation : " + ev->sdata2,
+        showconfirm("Please Confirm\n\nProject   : " + displaytext(ev->sdata1) +
+                        "\nOperation : " + ev->sdata2,
                     std::move(yes));
         break;
     }

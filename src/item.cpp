@@ -252,7 +252,10 @@ namespace {
 struct ParseState {
     XML_Parser parser = nullptr;
     std::vector<Item*> stack;
+    size_t count = 0;
+    size_t maxitems = SIZE_MAX;
     bool toodeep = false;
+    bool toomany = false;
 };
 
 // The text is read as ISO-8859-1, so expat hands us UTF-8 in which every original
@@ -296,6 +299,11 @@ void XMLCALL onstart(void* data, const XML_Char* name, const XML_Char**)
         XML_StopParser(st->parser, XML_FALSE);
         return;
     }
+    if (++st->count > st->maxitems) {
+        st->toomany = true;
+        XML_StopParser(st->parser, XML_FALSE);
+        return;
+    }
     std::string n;
     appendbytes(n, name, strlen(name));
     Item* it = st->stack.back()->addchild(std::make_unique<Item>(std::move(n)));
@@ -330,10 +338,12 @@ void XMLCALL ondata(void* data, const XML_Char* s, int len)
 
 } // namespace
 
-std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext)
+std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext,
+                               size_t maxitems)
 {
     auto root = std::make_unique<Item>("");
     ParseState st;
+    st.maxitems = maxitems;
     st.parser = XML_ParserCreate("ISO-8859-1");
     if (!st.parser) {
         errortext = "XML error:out of memory";
@@ -361,6 +371,8 @@ std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errort
     if (!ok) {
         if (st.toodeep)
             errortext = "XML error:elements nested too deeply";
+        else if (st.toomany)
+            errortext = "XML error:too many elements";
         else
             errortext = std::string("XML error:") + XML_ErrorString(XML_GetErrorCode(st.parser));
     }

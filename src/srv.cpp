@@ -5,12 +5,14 @@
 #include <gnutls/openssl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
 
 std::atomic<int> Srv::sleepstepus{100000};
 std::atomic<int> Srv::pollwaitus{1000000};
+std::atomic<int> Srv::interactivewaitms{2000};
 std::atomic<size_t> Srv::maxreplyitems{2000000};
 
 namespace {
@@ -107,6 +109,15 @@ Srv::~Srv()
         worker.join();
 }
 
+bool Srv::acquire(std::timed_mutex& m)
+{
+    if (std::this_thread::get_id() == updaterid.load()) {
+        m.lock();
+        return true;
+    }
+    return m.try_lock_for(std::chrono::milliseconds(interactivewaitms.load()));
+}
+
 std::unique_ptr<Item> Srv::request(const char* fmt, ...)
 {
     if (sock == -1) {
@@ -115,7 +126,9 @@ std::unique_ptr<Item> Srv::request(const char* fmt, ...)
             return nullptr;
     } else {
         // Another thread may be logging in on this connection: let it finish first.
-        std::lock_guard<std::mutex> wait(loginmutex);
+        if (!acquire(loginmutex))
+            return nullptr;
+        loginmutex.unlock();
     }
     va_list args;
     va_start(args, fmt);
@@ -136,7 +149,9 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
 
     std::optional<std::string> reply;
     {
-        std::lock_guard<std::mutex> hold(connmutex);
+        if (!acquire(connmutex))
+            return nullptr;
+        std::lock_guard<std::timed_mutex> hold(connmutex, std::adopt_lock);
         if (!vsendrequest(tmpl.c_str(), args))
             return nullptr;
         reply = receivereply();
@@ -160,16 +175,22 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
         escapecdataamps(text);
     }
 
+    // Parsing needs no lock (every parse has its own state); holding the connection's
+    // lock here would also make a command wait behind a stalled exchange of the update
+    // thread for the whole reply time-out.
     std::string errortext; // a parse error still leaves the partial tree, which is used
-    std::lock_guard<std::mutex> hold(connmutex);
     return parsexml(text.data(), text.size(), errortext, maxreplyitems);
 }
 
 void Srv::connect()
 {
-    std::lock_guard<std::mutex> one(loginmutex);
+    if (!acquire(loginmutex))
+        return;
+    std::lock_guard<std::timed_mutex> one(loginmutex, std::adopt_lock);
     {
-        std::lock_guard<std::mutex> hold(connmutex);
+        if (!acquire(connmutex))
+            return;
+        std::lock_guard<std::timed_mutex> hold(connmutex, std::adopt_lock);
         // Two threads may have found the host offline at once: the second one is done.
         if (sock != -1)
             return;
@@ -230,6 +251,7 @@ void Srv::jointhread()
 
 void Srv::updatethread()
 {
+    updaterid = std::this_thread::get_id();
     tick = 0;
     while (running) {
         const int t = tick;

@@ -88,7 +88,7 @@ public:
     std::string password;
     std::atomic<int> tick{0};
     std::atomic<bool> running{false};
-    std::mutex connmutex;
+    std::timed_mutex connmutex;
 
     // Length of one sleep step of the update thread (ten make a pass); tests shorten it.
     static std::atomic<int> sleepstepus;
@@ -97,6 +97,9 @@ public:
     // Most elements taken from one reply: an element costs over 100 bytes, several times
     // its text, so a flood of tiny ones is cut there instead of eating all memory.
     static std::atomic<size_t> maxreplyitems;
+    // How long a request of the interface thread waits for the connection when the
+    // update thread holds it: a hung client must not freeze the screen for a key press.
+    static std::atomic<int> interactivewaitms;
     // Text given back by the account commands for input the request cannot hold.
     static const char* const kInputTooLong;
 
@@ -111,8 +114,13 @@ private:
 
     std::atomic<bool> msgcheckpending{false};
 
+    // Takes the lock; a thread other than the update thread gives up after
+    // interactivewaitms. False when it gave up.
+    bool acquire(std::timed_mutex& m);
+
     std::thread worker;
-    std::mutex loginmutex; // one connect-and-login at a time; taken before connmutex
+    std::atomic<std::thread::id> updaterid{}; // set by the update thread itself
+    std::timed_mutex loginmutex; // one connect-and-login at a time; taken before connmutex
 };
 
 // MD5 digest of the concatenated texts as 32 lower-case hex digits.

@@ -531,6 +531,23 @@ TEST_F(SrvTest, DestructionDoesNotWaitOutAStalledConnect)
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
 }
 
+TEST_F(SrvTest, CommandGivesUpBehindAStalledExchangeOfTheUpdateThread)
+{
+    LinkWaits real(100000, 1000000, 15000);
+    auto s = host();
+    s->startthread();
+    ASSERT_TRUE(server.waitforname("get_cc_status"));
+    // From now on the client takes every get_state and never answers it.
+    server.setfault("get_state", Fault::stall);
+    size_t before = server.countof("get_state");
+    ASSERT_TRUE(server.waitforname("get_state", before + 1));
+    usleep(200000); // the update thread now waits inside the exchange, holding the wire
+    auto start = Clock::now();
+    s->opresult("http://p/", "task", "suspend_result");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(8)) << "the reply time-out is 15 s";
+    EXPECT_EQ(server.countof("suspend_result"), 0u) << "nothing is sent behind a stalled exchange";
+}
+
 class LookupTest : public ::testing::Test {
 protected:
     Srv s{"127.0.0.1", "1", "", ""};

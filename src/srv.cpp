@@ -109,13 +109,20 @@ Srv::~Srv()
         worker.join();
 }
 
-bool Srv::acquire(std::timed_mutex& m)
+bool Srv::acquire(std::mutex& m)
 {
     if (std::this_thread::get_id() == updaterid.load()) {
         m.lock();
         return true;
     }
-    return m.try_lock_for(std::chrono::milliseconds(interactivewaitms.load()));
+    // Polled rather than a timed lock, which the thread checker cannot follow.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(interactivewaitms.load());
+    while (!m.try_lock()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 std::unique_ptr<Item> Srv::request(const char* fmt, ...)
@@ -151,7 +158,7 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
     {
         if (!acquire(connmutex))
             return nullptr;
-        std::lock_guard<std::timed_mutex> hold(connmutex, std::adopt_lock);
+        std::lock_guard<std::mutex> hold(connmutex, std::adopt_lock);
         if (!vsendrequest(tmpl.c_str(), args))
             return nullptr;
         reply = receivereply();
@@ -186,11 +193,11 @@ void Srv::connect()
 {
     if (!acquire(loginmutex))
         return;
-    std::lock_guard<std::timed_mutex> one(loginmutex, std::adopt_lock);
+    std::lock_guard<std::mutex> one(loginmutex, std::adopt_lock);
     {
         if (!acquire(connmutex))
             return;
-        std::lock_guard<std::timed_mutex> hold(connmutex, std::adopt_lock);
+        std::lock_guard<std::mutex> hold(connmutex, std::adopt_lock);
         // Two threads may have found the host offline at once: the second one is done.
         if (sock != -1)
             return;

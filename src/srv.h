@@ -88,7 +88,7 @@ public:
     std::string password;
     std::atomic<int> tick{0};
     std::atomic<bool> running{false};
-    std::timed_mutex connmutex;
+    std::mutex connmutex;
 
     // Length of one sleep step of the update thread (ten make a pass); tests shorten it.
     static std::atomic<int> sleepstepus;
@@ -116,11 +116,11 @@ private:
 
     // Takes the lock; a thread other than the update thread gives up after
     // interactivewaitms. False when it gave up.
-    bool acquire(std::timed_mutex& m);
+    bool acquire(std::mutex& m);
 
     std::thread worker;
     std::atomic<std::thread::id> updaterid{}; // set by the update thread itself
-    std::timed_mutex loginmutex; // one connect-and-login at a time; taken before connmutex
+    std::mutex loginmutex; // one connect-and-login at a time; taken before connmutex
 };
 
 // MD5 digest of the concatenated texts as 32 lower-case hex digits.

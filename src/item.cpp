@@ -253,6 +253,7 @@ struct ParseState {
     XML_Parser parser = nullptr;
     std::vector<Item*> stack;
     bool toodeep = false;
+    std::string scratch; // reused for every piece: a large reply has hundreds of thousands
 };
 
 // The text is read as ISO-8859-1, so expat hands us UTF-8 in which every original
@@ -322,10 +323,9 @@ void XMLCALL ondata(void* data, const XML_Char* s, int len)
         blanks = s[i] == ' ';
     if (blanks)
         return;
-    Item* top = st->stack.back();
-    std::string piece;
-    appendbytes(piece, s, static_cast<size_t>(len));
-    top->appendvalue(piece);
+    st->scratch.clear();
+    appendbytes(st->scratch, s, static_cast<size_t>(len));
+    st->stack.back()->appendvalue(st->scratch.data(), st->scratch.size());
 }
 
 } // namespace

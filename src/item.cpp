@@ -4,6 +4,7 @@
 #include <locale.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -29,13 +30,68 @@ int Item::intvalue() const
     return atoi(value_.c_str());
 }
 
+namespace {
+
+// The plain decimals that clients send ("1796793406.083613", "-1", "0.000000"), read
+// without strtod when the result is exact anyway: digits that fit in 2^53 divided by a
+// power of ten up to 10^22 are both exact doubles, so the one division rounds the same
+// way strtod does. False for everything else (exponents, hex, inf, blanks, long numbers).
+bool fastdecimal(const char* s, double& out)
+{
+    static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = s;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    uint64_t digits = 0;
+    int count = 0;     // significant digits taken
+    int fraction = 0;  // of them after the point
+    bool any = false;
+    while (*p >= '0' && *p <= '9') {
+        if (digits || *p != '0')
+            ++count;
+        digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+        any = true;
+        ++p;
+        if (count > 18)
+            return false;
+    }
+    if (*p == '.') {
+        ++p;
+        while (*p >= '0' && *p <= '9') {
+            if (digits || *p != '0')
+                ++count;
+            digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+            ++fraction;
+            any = true;
+            ++p;
+            if (count > 18 || fraction > 22)
+                return false;
+        }
+    }
+    // What strtod might read further (an exponent, "0x1p3", "infinity") is left to it.
+    if (!any || (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') ||
+        digits > (uint64_t(1) << 53))
+        return false;
+    double d = static_cast<double>(digits) / kPow10[fraction];
+    out = negative ? -d : d;
+    return true;
+}
+
+} // namespace
+
 double Item::doublevalue() const
 {
+    const char* s = value_.c_str();
+    double d;
+    if (fastdecimal(s, d))
+        return d;
     // Client numbers always use a decimal point, whatever the user's locale says.
     static locale_t clocale = newlocale(LC_NUMERIC_MASK, "C", (locale_t)0);
-    const char* s = value_.c_str();
     char* end = nullptr;
-    double d = strtod_l(s, &end, clocale);
+    d = strtod_l(s, &end, clocale);
     return end == s ? 0.0 : d;
 }
 
@@ -63,10 +119,24 @@ void Item::removechild(Item* child)
     }
 }
 
-Item* Item::find(const std::string& name) const
+const Item* Item::findbelow(const Item* parent, const std::string& name, int levels)
 {
-    if (name_ == name)
-        return const_cast<Item*>(this);
+    for (const auto& c : parent->children_) {
+        if (c->name_ == name)
+            return c.get();
+        if (c->children_.empty())
+            continue;
+        // Client replies are a few levels deep; only a hostile or hand-built tree is
+        // searched with a stack on the heap, so no tree can exhaust the thread's stack.
+        const Item* hit = levels > 0 ? findbelow(c.get(), name, levels - 1) : c->finddeep(name);
+        if (hit)
+            return hit;
+    }
+    return nullptr;
+}
+
+const Item* Item::finddeep(const std::string& name) const
+{
     // Explicit stack of (element, next child index) keeps pre-order without recursion.
     std::vector<std::pair<const Item*, size_t>> stack;
     stack.emplace_back(this, 0);
@@ -78,11 +148,18 @@ Item* Item::find(const std::string& name) const
         }
         const Item* c = top.first->children_[top.second++].get();
         if (c->name_ == name)
-            return const_cast<Item*>(c);
+            return c;
         if (!c->children_.empty())
             stack.emplace_back(c, 0);
     }
     return nullptr;
+}
+
+Item* Item::find(const std::string& name) const
+{
+    if (name_ == name)
+        return const_cast<Item*>(this);
+    return const_cast<Item*>(findbelow(this, name, 32));
 }
 
 std::vector<Item*> Item::children(const std::string& name) const

@@ -44,6 +44,11 @@ public:
     std::string toxml(bool escape) const;
 
 private:
+    // Pre-order search below `parent`, recursing at most `levels` deep before it goes on
+    // with finddeep; neither looks at the element itself.
+    static const Item* findbelow(const Item* parent, const std::string& name, int levels);
+    const Item* finddeep(const std::string& name) const;
+
     std::string name_;
     std::string value_;
     std::vector<std::unique_ptr<Item>> children_;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "item.h"
 
@@ -270,4 +273,79 @@ TEST(XmlEscape, QuotedValuesReadBackUnchanged)
     }
     EXPECT_EQ(xmlquote("p<a&s>s"), "p&lt;a&amp;s&gt;s");
     EXPECT_EQ(xmlquote("no markup"), "no markup");
+}
+
+// Numbers read the same as the C library reads them, bit for bit, whatever their form.
+TEST(ItemTree, DoubleValueReadsLikeStrtod)
+{
+    std::vector<std::string> texts = {
+        "0", "-0", "+0", "0.000000", "-0.000000", "1796793406.083613", "10797.493894",
+        "9007199254740992", "9007199254740993", "123456789012345678", "1234567890123456789",
+        "0.1", "0.3", "2.675", ".5", "-.5", "5.", ".", "-", "+", "", "1e5", "1.5E-3", "0x1A",
+        "0x1p3", "inf", "-infinity", "nan", " 7.25", "\t8", "12.5.3", "12abc", "3 4",
+        "0.0000000000000000000001", "0.00000000000000000000001", "1234567.0000000000000001",
+        "99999999999999999999", "4.9406564584124654e-324", "1.7976931348623157e308",
+        "00000000000000000000000012.5", "1000000000000000000000000",
+    };
+    // Random decimals in the client's shapes and around the limits of exactness.
+    unsigned x = 2463534242u;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        std::string t = next() % 4 == 0 ? "-" : "";
+        int intdigits = static_cast<int>(next() % 20);
+        for (int d = 0; d < intdigits; ++d)
+            t += static_cast<char>('0' + next() % 10);
+        if (next() % 3) {
+            t += '.';
+            int fracdigits = static_cast<int>(next() % 25);
+            for (int d = 0; d < fracdigits; ++d)
+                t += static_cast<char>('0' + next() % 10);
+        }
+        texts.push_back(t);
+    }
+    for (const std::string& t : texts) {
+        Item it("n");
+        it.setvalue(t);
+        static locale_t clocale = newlocale(LC_NUMERIC_MASK, "C", (locale_t)0);
+        char* end = nullptr;
+        double want = strtod_l(t.c_str(), &end, clocale);
+        if (end == t.c_str())
+            want = 0.0;
+        double got = it.doublevalue();
+        if (std::isnan(want)) {
+            EXPECT_TRUE(std::isnan(got)) << t;
+            continue;
+        }
+        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << t << ": " << got << " != " << want;
+    }
+}
+
+TEST(ItemTree, FindInTreesDeeperThanUsual)
+{
+    // Pre-order across many levels: the first match is the one on the leftmost path.
+    auto root = std::make_unique<Item>("");
+    Item* cur = root.get();
+    std::vector<Item*> chain;
+    for (int i = 0; i < 40; ++i) {
+        Item* side = cur->addchild(std::make_unique<Item>("side"));
+        side->addchild(std::make_unique<Item>("leaf" + std::to_string(i)));
+        cur = cur->addchild(std::make_unique<Item>("level"));
+        chain.push_back(cur);
+    }
+    cur->addchild(std::make_unique<Item>("bottom"));
+    for (int i = 0; i < 40; ++i)
+        chain[static_cast<size_t>(i)]->addchild(std::make_unique<Item>("after" + std::to_string(i)));
+    EXPECT_EQ(root->find("bottom")->getparent(), chain.back());
+    EXPECT_EQ(root->find("leaf39")->getparent()->getparent(), chain[38]);
+    EXPECT_EQ(root->find("after0")->getparent(), chain[0]);
+    EXPECT_EQ(root->find("after39")->getparent(), chain[39]);
+    EXPECT_EQ(chain[20]->find("after39")->getparent(), chain[39]);
+    EXPECT_EQ(chain[20]->find("leaf5"), nullptr);
+    EXPECT_EQ(root->find("level"), chain[0]);
+    EXPECT_EQ(root->find("nowhere"), nullptr);
 }

@@ -2,6 +2,7 @@
 // 5,000 results, next to expat alone as the floor, and the cost of freeing a tree.
 #include <benchmark/benchmark.h>
 #include <expat.h>
+#include <malloc.h>
 
 #include <string>
 
@@ -109,5 +110,46 @@ void BM_parsemessages(benchmark::State& state)
                             static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_parsemessages)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+namespace {
+
+size_t heapinuse()
+{
+    struct mallinfo2 mi = mallinfo2();
+    return mi.uordblks + mi.hblkhd;
+}
+
+// What the snapshots hold in memory: the heap taken by each parsed reply, in MB
+// (10^6 bytes), next to the size of its text.
+void BM_treememory(benchmark::State& state)
+{
+    struct Reply {
+        const char* set;
+        const char* file;
+        const char* counter;
+        bool masked;
+    };
+    const Reply replies[] = {
+        {"tasks-5000", "get_state.xml", "state5000", false},
+        {"tasks-100", "get_statistics.xml", "statistics", false},
+        {"messages-100000", "get_messages.xml", "messages100k", true},
+    };
+    for (auto _ : state) {
+        for (const Reply& r : replies) {
+            std::string text = benchreply(r.set, r.file);
+            if (r.masked)
+                maskbodymarkup(&text[0], text.size());
+            size_t before = heapinuse();
+            std::string error;
+            auto tree = parsexml(text.data(), text.size(), error);
+            size_t after = heapinuse();
+            state.counters[std::string(r.counter) + "_MB"] = static_cast<double>(after - before) / 1e6;
+            state.counters[std::string(r.counter) + "_textMB"] = static_cast<double>(text.size()) / 1e6;
+        }
+    }
+}
+BENCHMARK(BM_treememory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

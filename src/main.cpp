@@ -1,8 +1,51 @@
+#include <clocale>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include <curses.h>
 
 #include "cmdline.h"
 #include "config.h"
 #include "debuglog.h"
+#include "mainprog.h"
+
+namespace {
+
+// Locale in force before the terminal was prepared; restored at exit.
+std::string savedlocale;
+
+bool prepareterminal()
+{
+    const char* old = setlocale(LC_ALL, nullptr);
+    savedlocale = old ? old : "C";
+    setlocale(LC_ALL, "");
+    setlocale(LC_MESSAGES, "");
+    if (!newterm(nullptr, stdout, stdin)) {
+        fprintf(stderr, "varnix: cannot open the terminal (TERM=%s)\n", getenv("TERM") ? getenv("TERM") : "");
+        return false;
+    }
+    noecho();
+    curs_set(0);
+    keypad(stdscr, TRUE);
+    mousemask(ALL_MOUSE_EVENTS, nullptr);
+    wtimeout(stdscr, 100);
+    // A lone Esc closes dialogs: do not keep the user waiting a second for it.
+    set_escdelay(50);
+    use_default_colors();
+    start_color();
+    return true;
+}
+
+void restoreterminal()
+{
+    clear();
+    refresh();
+    endwin();
+    setlocale(LC_ALL, savedlocale.c_str());
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -10,7 +53,16 @@ int main(int argc, char** argv)
     gConfig = new Config(".varnix.cfg"); // lives until the process ends
     int status = 0;
     if (parsecmdline(argc, argv, *gConfig, status)) {
-        // The screen arrives with the main window; until then the program ends here.
+        if (!prepareterminal()) {
+            status = 1;
+        } else {
+            {
+                MainProg prog;
+                prog.refresh();
+                prog.mainloop();
+            }
+            restoreterminal();
+        }
     }
     DebugLog::close();
     return status;

@@ -1,5 +1,7 @@
 #include "srv.h"
 
+#include "taskformat.h"
+
 #include <gnutls/openssl.h>
 #include <unistd.h>
 
@@ -52,19 +54,28 @@ void escapecdataamps(std::string& text)
 {
     static const char cdata[] = "<body> ![CDATA[";
     static const char cdataend[] = "]] </body>";
+    if (text.find('&') == std::string::npos)
+        return;
+    // One pass into a new text: inserting in place would be quadratic in a long log.
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
     size_t pos = 0;
-    while ((pos = text.find(cdata, pos)) != std::string::npos) {
-        size_t end = text.find(cdataend, pos);
-        if (end == std::string::npos)
-            return;
-        for (size_t i = pos; i < end; ++i) {
-            if (text[i] == '&') {
-                text.insert(i + 1, "amp;");
-                end += 4;
-            }
+    for (;;) {
+        size_t start = text.find(cdata, pos);
+        size_t end = start == std::string::npos ? std::string::npos : text.find(cdataend, start);
+        if (end == std::string::npos) {
+            out.append(text, pos, std::string::npos);
+            break;
+        }
+        out.append(text, pos, start - pos);
+        for (size_t i = start; i < end; ++i) {
+            out += text[i];
+            if (text[i] == '&')
+                out += "amp;";
         }
         pos = end;
     }
+    text.swap(out);
 }
 
 } // namespace
@@ -414,7 +425,7 @@ long Srv::laststatisticsday()
         for (Item* ds : ps->children("daily_statistics")) {
             Item* d = ds->find("day");
             if (d) {
-                long v = static_cast<long>(d->doublevalue());
+                long v = static_cast<long>(secondsfromdouble(d->doublevalue()));
                 if (v > day)
                     day = v;
             }

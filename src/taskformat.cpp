@@ -4,6 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
+#include <cwctype>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "item.h"
 
@@ -58,20 +63,79 @@ uint64_t bytesfromdouble(double d)
     return static_cast<uint64_t>(d);
 }
 
+TaskFields gathertaskfields(const Item* result)
+{
+    TaskFields f;
+    struct Wanted {
+        std::string_view name;
+        const Item* TaskFields::*field;
+    };
+    static const Wanted wanted[] = {
+        {"name", &TaskFields::name},
+        {"state", &TaskFields::state},
+        {"ready_to_report", &TaskFields::readytoreport},
+        {"too_large", &TaskFields::toolarge},
+        {"suspended_via_gui", &TaskFields::suspendedviagui},
+        {"active_task", &TaskFields::activetask},
+        {"fraction_done", &TaskFields::fractiondone},
+        {"plan_class", &TaskFields::planclass},
+        {"project_url", &TaskFields::projecturl},
+        {"wu_name", &TaskFields::wuname},
+        {"estimated_cpu_time_remaining", &TaskFields::estimate},
+        {"received_time", &TaskFields::received},
+        {"report_deadline", &TaskFields::deadline},
+        {"swap_size", &TaskFields::swap},
+    };
+    auto note = [&f](const Item* it) {
+        const std::string& n = it->getname();
+        for (const Wanted& w : wanted) {
+            if (n.size() == w.name.size() && n[0] == w.name[0] && n.compare(w.name) == 0) {
+                if (!(f.*w.field))
+                    f.*w.field = it;
+                return;
+            }
+        }
+    };
+    // Pre-order, the element itself first, as Item::find searches.
+    note(result);
+    std::vector<std::pair<const Item*, size_t>> stack;
+    stack.emplace_back(result, 0);
+    while (!stack.empty()) {
+        auto& top = stack.back();
+        const auto& kids = top.first->getchildren();
+        if (top.second >= kids.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const Item* c = kids[top.second++].get();
+        note(c);
+        if (!c->getchildren().empty())
+            stack.emplace_back(c, 0);
+    }
+    if (f.activetask)
+        f.activetaskstate = f.activetask->find("active_task_state");
+    return f;
+}
+
 std::string taskstatetext(const Item* result)
 {
-    Item* st = result->find("state");
-    int state = st ? st->intvalue() : 0;
-    if (result->find("ready_to_report")) {
+    return taskstatetext(gathertaskfields(result));
+}
+
+std::string taskstatetext(const TaskFields& f)
+{
+    // Without a state the number rules cannot apply; -1 falls through to the active task.
+    int state = f.state ? f.state->intvalue() : -1;
+    if (f.readytoreport) {
         if (state == 6)
             return "Abort";
         if (state == 3)
             return "DoneEr";
         return "Done";
     }
-    if (result->find("too_large"))
+    if (f.toolarge)
         return "WMem";
-    if (result->find("suspended_via_gui"))
+    if (f.suspendedviagui)
         return "GSusp.";
     switch (state) {
     case 0: return "New";
@@ -81,11 +145,9 @@ std::string taskstatetext(const Item* result)
     case 6: return "Abort";
     default: break;
     }
-    Item* active = result->find("active_task");
-    Item* ats = active ? active->find("active_task_state") : nullptr;
-    if (!ats)
+    if (!f.activetaskstate)
         return "Wait";
-    int a = ats->intvalue();
+    int a = f.activetaskstate->intvalue();
     switch (a) {
     case 0: return "WaitR";
     case 1: return "Run";
@@ -108,9 +170,8 @@ std::string upper(const std::string& s)
 }
 
 // A number counts only when present and finite: NaN would break the ordering.
-bool readnumber(const Item* result, const char* name, double& out)
+bool readnumber(const Item* it, double& out)
 {
-    Item* it = result->find(name);
     if (!it)
         return false;
     out = it->doublevalue();
@@ -163,18 +224,23 @@ const auto smaller = [](double x, double y) { return x < y; };
 
 TaskSortKey maketasksortkey(const Item* result, const std::string& projectname)
 {
+    return maketasksortkey(result, gathertaskfields(result), projectname);
+}
+
+TaskSortKey maketasksortkey(const Item* result, const TaskFields& f, const std::string& projectname)
+{
     TaskSortKey k;
     k.result = result;
-    k.active = result->find("active_task") != nullptr;
-    k.readytoreport = result->find("ready_to_report") != nullptr;
-    k.hasdone = readnumber(result, "fraction_done", k.done);
-    k.hasreceived = readnumber(result, "received_time", k.received);
-    k.hasestimate = readnumber(result, "estimated_cpu_time_remaining", k.estimate);
-    k.hasdeadline = readnumber(result, "report_deadline", k.deadline);
-    k.hasswap = readnumber(result, "swap_size", k.swap);
+    k.active = f.activetask != nullptr;
+    k.readytoreport = f.readytoreport != nullptr;
+    k.hasdone = readnumber(f.fractiondone, k.done);
+    k.hasreceived = readnumber(f.received, k.received);
+    k.hasestimate = readnumber(f.estimate, k.estimate);
+    k.hasdeadline = readnumber(f.deadline, k.deadline);
+    k.hasswap = readnumber(f.swap, k.swap);
     k.project = upper(projectname);
-    if (Item* n = result->find("name"))
-        k.name = upper(n->value());
+    if (f.name)
+        k.name = upper(f.name->value());
     return k;
 }
 
@@ -200,4 +266,41 @@ bool taskbefore(int sortmode, const TaskSortKey& a, const TaskSortKey& b)
     default: c = bystate(a, b); break;
     }
     return c < 0;
+}
+
+std::string displaytext(const std::string& text)
+{
+    size_t i = 0;
+    // Plain printable ASCII, by far the common case, needs no decoding.
+    while (i < text.size() && text[i] >= 0x20 && text[i] < 0x7f)
+        ++i;
+    if (i == text.size())
+        return text;
+    std::string out(text, 0, i);
+    out.reserve(text.size());
+    while (i < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c == '\t' || c == '\n' || c == '\r')
+                out += ' ';
+            else
+                out += (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        std::mbstate_t st{};
+        wchar_t wc = 0;
+        size_t k = std::mbrtowc(&wc, text.data() + i, text.size() - i, &st);
+        if (k == static_cast<size_t>(-1) || k == static_cast<size_t>(-2) || k == 0) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        if (std::iswprint(static_cast<wint_t>(wc)))
+            out.append(text, i, k);
+        else
+            out += '?';
+        i += k;
+    }
+    return out;
 }

@@ -1,0 +1,318 @@
+#include "mainprog.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "config.h"
+#include "mainwin.h"
+#include "ncolorpair.h"
+#include "nmbutton.h"
+#include "nmessagebox.h"
+#include "nstatictext.h"
+#include "srv.h"
+#include "srvlist.h"
+#include "taskwin.h"
+
+namespace {
+
+bool iskey(int keycode, char letter)
+{
+    return keycode == letter || keycode == letter - 'A' + 'a';
+}
+
+std::unique_ptr<NEvent> esckey()
+{
+    return std::make_unique<NEvent>(evKB, 27);
+}
+
+} // namespace
+
+MainProg::MainProg()
+{
+    gsrvlist = std::make_unique<SrvList>();
+    lasttime = 0;
+    wmain = insert(std::make_unique<MainWin>(NRect{1, 0, LINES - 2, COLS}));
+    wmain->setsrv(gsrvlist->current());
+    wmain->updatecaption();
+    wstatus = insert(std::make_unique<NStaticText>(NRect{LINES - 1, 0, 1, COLS}));
+    wstatus->bgattr = getcolorpair(COLOR_WHITE, COLOR_GREEN);
+    updatestatusline();
+}
+
+MainProg::~MainProg()
+{
+    if (gConfig)
+        gConfig->save();
+    // Hosts stop their update threads here, before the windows that show them go.
+    gsrvlist.reset();
+}
+
+void MainProg::mainloop()
+{
+    if (gConfig && !gConfig->errortext.empty()) {
+        auto ev = std::make_unique<TuiEvent>(evPOPUPMSG);
+        ev->sdata1 = "Config error:";
+        ev->sdata2 = gConfig->errortext;
+        putevent(ev.release());
+    } else if (gConfig && gConfig->isdefault) {
+        // A first start opens the host list editor as if C had been pressed.
+        putevent(new NEvent(evKB, 'C'));
+    }
+    NProgram::mainloop();
+}
+
+void MainProg::handleresize()
+{
+    struct winsize ws {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0)
+        resizeterm(ws.ws_row, ws.ws_col);
+    NView::resize(LINES, COLS);
+    wmain->resize(LINES - 2, COLS);
+    wstatus->resize(1, COLS);
+    wstatus->move(LINES - 1, 0);
+    centermodals(LINES, COLS);
+    clearresizeflag();
+    setneedrefresh();
+    refresh();
+    werase(wstatus->win);
+    wmain->refresh();
+    wstatus->refresh();
+}
+
+bool MainProg::knownsrv(const Srv* srv) const
+{
+    // A command event may outlive a rebuild of the host list.
+    for (auto& s : gsrvlist->servers)
+        if (s.get() == srv)
+            return true;
+    return false;
+}
+
+TaskKey* MainProg::selectedtask() const
+{
+    return static_cast<TaskKey*>(wmain->taskwin->getselectedobj());
+}
+
+void MainProg::eventhandle(NEvent* ev)
+{
+    NGroup::eventhandle(ev);
+    if (ev->done)
+        return;
+    if (ev->type == evKB)
+        handlekey(ev);
+    else if (ev->type == evPROG)
+        handlecommand(static_cast<TuiEvent*>(ev));
+}
+
+void MainProg::switchhost(bool forward)
+{
+    if (!gsrvlist->current())
+        return;
+    if (forward)
+        gsrvlist->next();
+    else
+        gsrvlist->prev();
+    wmain->setsrv(gsrvlist->current());
+    lasttime = 0;
+    wmain->updatecaption();
+    // The new host's list starts without a selection.
+    if (uistate & kTaskSelected) {
+        uistate &= ~kTaskSelected;
+        updatestatusline();
+    }
+}
+
+void MainProg::handlekey(NEvent* ev)
+{
+    const int key = ev->keycode;
+    TaskKey* task = nullptr;
+    if (key == 27) {
+        destroybyid("7CfgForm");
+        destroybyid("11NMessageBox");
+        if (destroybyid("7StatWin"))
+            uistate &= ~kStatisticsOpen;
+        if (destroybyid("11TaskInfoWin")) {
+            wmain->taskwin->selectorenable = true;
+            wmain->taskwin->setneedrefresh();
+            uistate &= ~kTaskInfoOpen;
+        }
+        uistate &= ~kDialogOpen;
+        updatestatusline();
+    } else if (iskey(key, 'A')) {
+        if (selectedtask())
+            putevent(new TuiEvent(evABORTRES));
+    } else if (iskey(key, 'Q')) {
+        quitflag = true;
+    } else if (iskey(key, 'R') || iskey(key, 'S')) {
+        Srv* srv = gsrvlist->current();
+        if ((task = selectedtask()) && srv)
+            srv->opresult(task->projecturl, task->taskname, iskey(key, 'R') ? "resume_result" : "suspend_result");
+    } else if (iskey(key, 'N') || iskey(key, 'P')) {
+        switchhost(iskey(key, 'N'));
+    } else if (iskey(key, 'V')) {
+        if (destroybyid("7StatWin")) {
+            uistate &= ~kStatisticsOpen;
+            updatestatusline();
+        }
+    }
+}
+
+void MainProg::closemessagebox()
+{
+    if (destroybyid("11NMessageBox"))
+        uistate &= ~kDialogOpen;
+    updatestatusline();
+}
+
+void MainProg::handlecommand(TuiEvent* ev)
+{
+    switch (ev->keycode) {
+    case evCFGCH:
+        destroybyid("7CfgForm");
+        gsrvlist->refill();
+        wmain->setsrv(gsrvlist->current());
+        wmain->updatecaption();
+        lasttime = 0;
+        uistate &= ~(kDialogOpen | kTaskSelected);
+        updatestatusline();
+        break;
+    case evABORTRES: {
+        if (ev->bdata1) {
+            // The confirmed event names the task shown in the box: the list may have
+            // been rebuilt and re-sorted under the box since.
+            if (knownsrv(ev->srv))
+                ev->srv->opresult(ev->sdata1, ev->sdata2, "abort_result");
+            closemessagebox();
+            break;
+        }
+        TaskKey* task = selectedtask();
+        Srv* srv = gsrvlist->current();
+        if (!task || !srv)
+            break;
+        auto yes = std::make_unique<TuiEvent>(evABORTRES, srv, task->projecturl, task->taskname);
+        yes->bdata1 = true;
+        showconfirm("Please Confirm\n\nTask   : " + task->taskname + "\nOperation : Abort", std::move(yes));
+        break;
+    }
+    case evBENCHMARK:
+        if (Srv* srv = gsrvlist->current())
+            srv->runbenchmarks();
+        break;
+    case evPROJECT: {
+        if (ev->bdata1) {
+            if (knownsrv(ev->srv))
+                ev->srv->opproject(ev->sdata1, ev->sdata2);
+            closemessagebox();
+            break;
+        }
+        auto yes = std::make_unique<TuiEvent>(evPROJECT, ev->srv, ev->sdata1, ev->sdata2);
+        yes->bdata1 = true;
+        showconfirm("Please Confirm\n\nProject   : " + ev->sdata1 + "\nOperation : " + ev->sdata2,
+                    std::move(yes));
+        break;
+    }
+    case evTASKSELECTORON:
+        uistate |= kTaskSelected;
+        updatestatusline();
+        break;
+    case evTASKSELECTOROFF:
+        uistate &= ~kTaskSelected;
+        updatestatusline();
+        break;
+    case evASCIIMODECHANGE:
+        if (gConfig)
+            gConfig->setintvalue(gConfig->getcfgroot(), "line_draw_mode", lineDrawMode);
+        setneedrefresh();
+        refresh();
+        break;
+    case evTRANSPARENTBGMODECHANGE:
+        if (gConfig)
+            gConfig->setintvalue("transparent_background", transparentBackground == 0 ? 1 : 0);
+        shownotice("Need restart varnix", "Yes", {'Y', 'y', 10, 27});
+        break;
+    case evPOPUPMSG:
+        shownotice(ev->sdata1 + "\n" + ev->sdata2, "Ok", {'O', 'o', 27, 10});
+        break;
+    default:
+        break;
+    }
+}
+
+void MainProg::showconfirm(const std::string& text, std::unique_ptr<NEvent> yes)
+{
+    auto box = std::make_unique<NMessageBox>(text.c_str());
+    box->addbutton(std::make_unique<NMButton>("Yes", std::move(yes), std::initializer_list<int>{'Y', 'y'}));
+    box->addbutton(std::make_unique<NMButton>("No", esckey(), std::initializer_list<int>{'N', 'n', 27}));
+    insert(std::move(box));
+    uistate |= kDialogOpen;
+    updatestatusline();
+}
+
+void MainProg::shownotice(const std::string& text, const char* label, std::initializer_list<int> keys)
+{
+    auto box = std::make_unique<NMessageBox>(text.c_str());
+    box->addbutton(std::make_unique<NMButton>(label, esckey(), keys));
+    insert(std::move(box));
+    uistate |= kDialogOpen;
+    updatestatusline();
+}
+
+void MainProg::updatestatusline()
+{
+    const int key = getcolorpair(COLOR_YELLOW, COLOR_GREEN) | A_BOLD;
+    const int text = getcolorpair(COLOR_WHITE, COLOR_GREEN) | A_BOLD;
+    const int off = getcolorpair(COLOR_BLACK, COLOR_GREEN) | A_BOLD;
+    NStaticText* s = wstatus;
+    if (uistate & kDialogOpen) {
+        s->settext(key, " Esc");
+        s->appendstring(text, " Cancel");
+    }
+    if (uistate & kStatisticsOpen) {
+        s->settext(key, " Esc");
+        s->appendstring(text, " Cancel");
+        s->appendstring(text, " |");
+        s->appendstring(key, " PgUp/PgDn");
+        s->appendstring(text, " V.Scroll");
+        s->appendstring(text, " |");
+        s->appendstring(key, " Left/Right");
+        s->appendstring(text, " H.Scroll");
+        s->appendstring(text, " |");
+        s->appendstring(key, " U");
+        s->appendstring(text, " Host/User score");
+    }
+    if (uistate & kTaskInfoOpen) {
+        s->settext(key, " Esc");
+        s->appendstring(text, " Cancel");
+        s->appendstring(text, " |");
+        s->appendstring(key, " PgUp/PgDn");
+        s->appendstring(text, " Scroll ");
+    }
+    if (uistate > kTaskSelected)
+        return;
+    s->settext(key, " PgUp/PgDn");
+    s->appendstring(text, " Scroll Msg |");
+    s->appendstring(key, " +/-");
+    s->appendstring(text, " Resize Msg |");
+    s->appendstring(key, " Up/Dn");
+    s->appendstring(text, " Select |");
+    if (uistate & kTaskSelected) {
+        s->appendstring(key, " S");
+        s->appendstring(text, "uspend");
+        s->appendstring(text, " |");
+        s->appendstring(key, " R");
+        s->appendstring(text, "esume |");
+        s->appendstring(key, " Enter");
+        s->appendstring(text, " Info");
+    } else {
+        s->appendstring(off, " Suspend");
+        s->appendstring(text, " |");
+        s->appendstring(off, " Resume");
+        s->appendstring(text, " |");
+        s->appendstring(off, " Enter Info");
+    }
+    s->appendstring(text, " |");
+    s->appendstring(key, " F9/M");
+    s->appendstring(text, " Menu |");
+    s->appendstring(key, " V");
+    s->appendstring(text, " Statistics |");
+}

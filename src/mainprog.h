@@ -1,0 +1,56 @@
+// MainProg: the application object. It owns the host list, the main window and the
+// status line, runs the event loop, and carries out hot keys and commands.
+#ifndef VARNIX_MAINPROG_H
+#define VARNIX_MAINPROG_H
+
+#include <memory>
+#include <string>
+
+#include "nprogram.h"
+#include "tuievent.h"
+
+class MainWin;
+class NStaticText;
+class Srv;
+class SrvList;
+struct TaskKey;
+
+class MainProg : public NProgram {
+public:
+    // uistate bits: what the status line shows and which dialogs are open.
+    enum {
+        kTaskSelected = 1,
+        kDialogOpen = 2,
+        kTaskInfoOpen = 4,
+        kStatisticsOpen = 8,
+    };
+
+    MainProg();
+    // Saves the configuration, then stops every host before the windows go.
+    ~MainProg() override;
+
+    // Posts the start-up events, then runs the loop until the user quits.
+    void mainloop();
+    void eventhandle(NEvent* ev) override;
+    void handleresize() override;
+    void updatestatusline();
+
+    MainWin* wmain = nullptr;
+    NStaticText* wstatus = nullptr;
+    std::unique_ptr<SrvList> gsrvlist;
+    int uistate = 0;
+
+private:
+    void handlekey(NEvent* ev);
+    void handlecommand(TuiEvent* ev);
+    TaskKey* selectedtask() const;
+    bool knownsrv(const Srv* srv) const;
+    void switchhost(bool forward);
+    // A box with the text and a Yes button posting `yes`; No acts like Esc.
+    void showconfirm(const std::string& text, std::unique_ptr<NEvent> yes);
+    // A box with one button that closes it like Esc.
+    void shownotice(const std::string& text, const char* label, std::initializer_list<int> keys);
+    void closemessagebox();
+};
+
+#endif

@@ -1,0 +1,155 @@
+#include "msgwin.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "ncolorpair.h"
+#include "srv.h"
+#include "taskformat.h"
+
+namespace {
+
+const char kCdataOpen[] = " ![CDATA[";
+const char kCdataClose[] = "]] ";
+
+// "7 Mar 9:05": day and hour without padding. Empty when the time cannot be shown.
+std::string timetext(const std::string& value)
+{
+    errno = 0;
+    long long secs = std::strtoll(value.c_str(), nullptr, 10);
+    std::time_t t = static_cast<std::time_t>(secs);
+    std::tm tm{};
+    if (static_cast<long long>(t) != secs || !localtime_r(&t, &tm))
+        return std::string();
+    char buf[128];
+    size_t n = std::strftime(buf, sizeof buf, "%-e %b %-k:%M", &tm);
+    return std::string(buf, n);
+}
+
+} // namespace
+
+std::string messagebodytext(const std::string& body)
+{
+    const size_t open = sizeof kCdataOpen - 1;
+    const size_t close = sizeof kCdataClose - 1;
+    if (body.compare(0, open, kCdataOpen) != 0)
+        return body;
+    std::string text = body.substr(open);
+    // Only a closing mark that is really there goes; a body cut short keeps its end.
+    if (text.size() >= close && text.compare(text.size() - close, close, kCdataClose) == 0)
+        text.resize(text.size() - close);
+    return text;
+}
+
+void MsgWin::addmessage(const Item* msg)
+{
+    Item* body = msg->find("body");
+    Item* time = msg->find("time");
+    if (!body || !time)
+        return;
+    std::string when = timetext(time->value());
+    Item* project = msg->find("project");
+    std::string from = project ? project->value() : "_no_";
+    const int bg = getbgcolor();
+    if (needheader || when != lasttime || from != lastproject) {
+        auto header = std::make_unique<NAttrString>(getcolorpair(6, bg), "%s ", when.c_str());
+        header->append(getcolorpair(3, bg), "%s", displaytext(from).c_str());
+        addstring(std::move(header));
+        lasttime = when;
+        lastproject = from;
+        needheader = false;
+    }
+    addstring(getcolorpair(7, bg), "%s", displaytext(messagebodytext(body->value())).c_str());
+}
+
+void MsgWin::startover()
+{
+    clearcontent();
+    // Rebuilt content starts with a header of its own, even in the minute and project of
+    // the last header of the old content.
+    needheader = true;
+}
+
+void MsgWin::updatedata()
+{
+    if (!srv)
+        return;
+    if (srv->messagesnapshots.empty()) {
+        startover();
+        lastseqno = 0;
+        return;
+    }
+    Snapshot tree(srv->messagesnapshots);
+    if (!tree)
+        return;
+    // The update thread merges new messages into this very tree under the list's lock.
+    std::lock_guard<std::mutex> hold(srv->messagesnapshots.lock());
+    const unsigned generation = srv->msgloggeneration;
+    const int hostseqno = srv->lastmsgseqno;
+    // A restarted client's log replaced the old one: its numbers start again from 1, so
+    // the old content and the remembered number mean nothing any more.
+    const bool newlog = generation != loggeneration;
+    if (newlog)
+        lastseqno = 0;
+    else if (lastseqno == hostseqno)
+        return;
+    if (lastseqno == 0)
+        startover();
+    if (Item* msgs = tree->find("msgs")) {
+        for (const auto& m : msgs->getchildren()) {
+            if (m->getname() != "msg")
+                continue;
+            // A message without a number cannot be placed in the log: left out.
+            Item* seqno = m->find("seqno");
+            if (!seqno || seqno->intvalue() <= lastseqno)
+                continue;
+            addmessage(m.get());
+        }
+    }
+    lastseqno = hostseqno;
+    loggeneration = generation;
+    setautoscroll(true);
+}
+
+void MsgWin::eventhandle(NEvent* ev)
+{
+    NScrollView::eventhandle(ev);
+    if (ev->done)
+        return;
+    if (ev->type == evKB) {
+        const int n = getstringcount();
+        const int half = rect.rows / 2;
+        ev->done = true;
+        switch (ev->keycode) {
+        case KEY_HOME:
+            scrollto(-n);
+            setautoscroll(false);
+            break;
+        case KEY_NPAGE:
+            if (!autoscroll) {
+                int before = startline;
+                scrollto(half);
+                if (startline == before)
+                    setautoscroll(true);
+            }
+            break;
+        case KEY_PPAGE:
+            scrollto(-half);
+            setautoscroll(false);
+            break;
+        case KEY_END:
+            scrollto(n);
+            setautoscroll(false);
+            break;
+        default: ev->done = false; break;
+        }
+        if (ev->done)
+            refresh();
+    } else if (ev->type == evTIMER) {
+        updatedata();
+        refresh();
+    }
+}

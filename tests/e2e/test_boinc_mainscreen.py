@@ -1,0 +1,114 @@
+"""varnix in a real terminal against a real BOINC client in the loopback-only sandbox.
+
+Run by CTest outside the sandbox, the one outer test starts the sandbox around this very
+module; inside it (BOINC_SANDBOX_PORT is set) the screen tests run."""
+
+import os
+import re
+import subprocess
+import sys
+import time
+import unittest
+
+from varnixe2e import VarnixTestCase
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SANDBOX = os.path.join(HERE, "..", "tools", "boinc-sandbox")
+INSIDE = "BOINC_SANDBOX_PORT" in os.environ
+
+
+class RealClientOuter(unittest.TestCase):
+
+    @unittest.skipIf(INSIDE, "already inside the sandbox")
+    def test_boinc_main_screen_in_the_sandbox(self):
+        p = subprocess.run([SANDBOX, "--password", "s3cret&<pw>", "--projects", "2", "--tasks", "3",
+                            "--", sys.executable, "-m", "unittest", "-v",
+                            "test_boinc_mainscreen.RealClientScreen"],
+                           cwd=HERE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           text=True, timeout=800)
+        self.assertEqual(p.returncode, 0, p.stdout[-6000:])
+        self.assertIn("OK", p.stdout)
+
+
+@unittest.skipUnless(INSIDE, "needs the BOINC client sandbox")
+class RealClientScreen(VarnixTestCase):
+
+    def boinccmd(self, *args):
+        return subprocess.run([os.environ["BOINC_SANDBOX_CTL"], "boinccmd"] + list(args),
+                              stdout=subprocess.PIPE, text=True, timeout=60).stdout
+
+    def task_suspended(self, name):
+        out = self.boinccmd("--get_tasks")
+        for block in out.split(") -----------")[1:]:
+            if "   name: %s\n" % name in block:
+                return "suspended via GUI: yes" in block
+        raise AssertionError("task %s not found:\n%s" % (name, out))
+
+    def start_varnix(self):
+        port = os.environ["BOINC_SANDBOX_PORT"]
+        self.write_config([("127.0.0.1", port, os.environ["BOINC_SANDBOX_PASSWORD"], "sandbox")])
+        s = self.varnix(cols=200, rows=45)
+        s.wait_for(" Host 127.0.0.1:%s(sandbox) " % port)
+        return s
+
+    def test_tasks_projects_messages_and_disk(self):
+        s = self.start_varnix()
+        s.wait_for("Worker of", timeout=30)
+        s.wait_for(" Run ", timeout=30)
+        text = s.text()
+        self.assertIn("Alpha@Home", text)
+        self.assertIn("Beta Project", text)
+        self.assertIn("Wait", text)
+        self.assertNotIn("offline!", text)
+        self.assertNotIn("unauthorized!", text)
+        for name in ("alpha@home_wu_0_0", "alpha@home_wu_1_0", "beta_wu_2_0"):
+            self.assertIn(name, text)
+        # The view follows the end of the log; Home shows its start until a new message
+        # arrives and the view follows the end again.
+        deadline = time.monotonic() + 30
+        while "Starting BOINC client" not in s.text():
+            self.assertLess(time.monotonic(), deadline, s.text())
+            s.send_keys("Home")
+            time.sleep(0.3)
+        self.assertNotIn("CDATA", s.text())
+        total = re.search(r"total\s+(\d+\.\d\d)Gb", s.text())
+        self.assertIsNotNone(total, s.text())
+        self.assertGreater(float(total.group(1)), 0)
+        self.quit(s)
+
+    def test_suspend_and_resume_reach_the_client(self):
+        s = self.start_varnix()
+        s.wait_for(" Run ", timeout=30)
+        s.send_keys("Down")
+        rows = s.wait_until(lambda rows: "uspend |" in rows[-1] and " S" in rows[-1],
+                            what="a selected task")
+        first = next(r for r in rows if re.match(r"^.\s+1  ", r))
+        self.assertIn(" Run ", first)
+        found = re.search(r"(alpha@home_wu_\d+_\d+|beta_wu_\d+_\d+)", first)
+        self.assertIsNotNone(found, first)
+        name = found.group(1)
+        self.assertFalse(self.task_suspended(name))
+        s.send_keys("S")
+        deadline = time.monotonic() + 30
+        while not self.task_suspended(name):
+            self.assertLess(time.monotonic(), deadline, "the client never suspended %s" % name)
+            time.sleep(0.5)
+        s.wait_for("GSusp.", timeout=30)
+        s.send_keys("R")
+        deadline = time.monotonic() + 30
+        while self.task_suspended(name):
+            self.assertLess(time.monotonic(), deadline, "the client never resumed %s" % name)
+            time.sleep(0.5)
+        s.wait_gone("GSusp.", timeout=30)
+        self.quit(s)
+
+    def test_wrong_password_is_refused(self):
+        port = os.environ["BOINC_SANDBOX_PORT"]
+        self.write_config([("127.0.0.1", port, "not the password", "")])
+        s = self.varnix()
+        s.wait_for("unauthorized!", timeout=30)
+        self.quit(s)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -14,33 +14,29 @@
 
 std::string formatduration(int64_t s)
 {
-    char buf[32];
+    // Three of these per task line and tick: plain integer texts, no printf.
     if (s == 0)
         return "- ";
     if (s <= 99)
-        snprintf(buf, sizeof buf, "%llds", static_cast<long long>(s));
-    else if (s <= 5999)
-        snprintf(buf, sizeof buf, "%lldm", static_cast<long long>(s / 60));
-    else if (s <= 359999)
-        snprintf(buf, sizeof buf, "%lldh", static_cast<long long>(s / 3600));
-    else if (s <= 8639999)
-        snprintf(buf, sizeof buf, "%lldd", static_cast<long long>(s / 86400));
-    else
-        return "inf";
-    return buf;
+        return std::to_string(s) + "s";
+    if (s <= 5999)
+        return std::to_string(s / 60) + "m";
+    if (s <= 359999)
+        return std::to_string(s / 3600) + "h";
+    if (s <= 8639999)
+        return std::to_string(s / 86400) + "d";
+    return "inf";
 }
 
 std::string formatsize(uint64_t bytes)
 {
     double m = std::round(static_cast<double>(bytes) / 1048576.0);
-    char buf[48];
     if (m == 0)
         return "  -  ";
+    // Whole numbers below 2^45 either way: exact as integers, as "%.0f" prints them.
     if (m <= 9998)
-        snprintf(buf, sizeof buf, "%.0fM", m);
-    else
-        snprintf(buf, sizeof buf, "%.0fG", std::round(m / 1024.0));
-    return buf;
+        return std::to_string(static_cast<long long>(m)) + "M";
+    return std::to_string(static_cast<long long>(std::round(m / 1024.0))) + "G";
 }
 
 int64_t secondsfromdouble(double d)

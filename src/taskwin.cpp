@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <unordered_map>
 
 #include "config.h"
@@ -17,37 +18,129 @@ namespace {
 
 const char* const kOptionKeys[] = {"column_view_mask", "tasks_list_mode", "tasks_sort_mode"};
 
-Item* directchild(const Item* parent, const char* name)
+// Element names and state words are compared thousands of times per tick: as views, a
+// length that differs settles it without reading the text.
+using namespace std::string_view_literals;
+
+bool is(const std::string& s, std::string_view word)
+{
+    return std::string_view(s) == word;
+}
+
+Item* directchild(const Item* parent, std::string_view name)
 {
     for (const auto& c : parent->getchildren())
-        if (c->getname() == name)
+        if (is(c->getname(), name))
             return c.get();
     return nullptr;
 }
 
+// Workunit names to the texts of their apps, for thousands of workunits per tick: one
+// flat table (no node per entry), each slot with the key's hash so that the key itself,
+// which lies in the snapshot, is compared only when the hashes agree.
+class WorkunitIndex {
+public:
+    explicit WorkunitIndex(size_t expected)
+    {
+        size_t capacity = 16;
+        while (capacity < expected * 2)
+            capacity <<= 1;
+        slots.resize(capacity);
+        mask = capacity - 1;
+    }
+
+    bool contains(std::string_view key) const { return lookup(key, hashof(key)).used; }
+
+    // Adds the key unless it is there already (the first one stays, like a first match).
+    void add(std::string_view key, const std::string* value)
+    {
+        size_t h = hashof(key);
+        Slot& slot = lookup(key, h);
+        if (slot.used)
+            return;
+        if (++count * 2 > slots.size()) {
+            grow();
+            add(key, value);
+            --count;
+            return;
+        }
+        slot = Slot{h, key, value, true};
+    }
+
+    // The value of the key; false when the key is not there.
+    bool find(std::string_view key, const std::string*& value) const
+    {
+        const Slot& slot = lookup(key, hashof(key));
+        value = slot.value;
+        return slot.used;
+    }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        std::string_view key;
+        const std::string* value = nullptr;
+        bool used = false;
+    };
+
+    static size_t hashof(std::string_view key) { return std::hash<std::string_view>{}(key); }
+
+    // The slot holding the key, or the free slot where it would go.
+    const Slot& lookup(std::string_view key, size_t h) const
+    {
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots[i];
+            if (!slot.used || (slot.hash == h && slot.key == key))
+                return slot;
+        }
+    }
+    Slot& lookup(std::string_view key, size_t h)
+    {
+        return const_cast<Slot&>(static_cast<const WorkunitIndex*>(this)->lookup(key, h));
+    }
+
+    void grow()
+    {
+        std::vector<Slot> old;
+        old.swap(slots);
+        slots.resize(old.size() * 2);
+        mask = slots.size() - 1;
+        for (const Slot& slot : old)
+            if (slot.used)
+                lookup(slot.key, slot.hash) = slot;
+    }
+
+    std::vector<Slot> slots;
+    size_t mask = 0;
+    size_t count = 0;
+};
+
 // The names shown for one state snapshot, looked up once per rebuild instead of once per
-// line. The first project or app that a linear search would meet wins.
+// line, and made ready to print once per project and app rather than once per task. The
+// first project or app that a linear search would meet wins. Keys point into the
+// snapshot, which the caller holds while this lives.
 class StateNames {
 public:
-    explicit StateNames(const Item* clientstate)
+    StateNames(const Item* clientstate, bool swapshown)
+        : swapshown(swapshown), apps(clientstate->getchildren().size() / 2)
     {
         const auto& all = clientstate->getchildren();
         // Apps are looked for first among those of the workunit's own project (the
         // elements from a "project" up to the next one), then anywhere.
         std::vector<size_t> block(all.size(), 0);
-        std::vector<std::unordered_map<std::string, const Item*>> blockapps(1);
-        std::unordered_map<std::string, const Item*> anyapp;
+        std::vector<std::unordered_map<std::string_view, const Item*>> blockapps(1);
+        std::unordered_map<std::string_view, const Item*> anyapp;
         for (size_t i = 0; i < all.size(); ++i) {
             const Item* c = all[i].get();
-            if (c->getname() == "project" && i > 0)
+            if (is(c->getname(), "project"sv) && i > 0)
                 blockapps.emplace_back();
             block[i] = blockapps.size() - 1;
-            if (c->getname() == "project") {
+            if (is(c->getname(), "project"sv)) {
                 Item* url = directchild(c, "master_url");
                 Item* name = directchild(c, "project_name");
                 if (url && name)
-                    projects.emplace(url->value(), name->value());
-            } else if (c->getname() == "app") {
+                    projects.emplace(url->value(), &name->value());
+            } else if (is(c->getname(), "app"sv)) {
                 if (Item* name = directchild(c, "name")) {
                     blockapps.back().emplace(name->value(), c);
                     anyapp.emplace(name->value(), c);
@@ -56,11 +149,11 @@ public:
         }
         for (size_t i = 0; i < all.size(); ++i) {
             const Item* wu = all[i].get();
-            if (wu->getname() != "workunit")
+            if (!is(wu->getname(), "workunit"sv))
                 continue;
             Item* name = directchild(wu, "name");
             Item* appname = directchild(wu, "app_name");
-            if (!name || !appname || apps.count(name->value()))
+            if (!name || !appname || apps.contains(name->value()))
                 continue;
             const auto& own = blockapps[block[i]];
             auto hit = own.find(appname->value());
@@ -69,46 +162,78 @@ public:
                 if (hit == anyapp.end())
                     continue; // a later workunit of that name may still name a known app
             }
-            apps.emplace(name->value(), hit->second);
+            apps.add(name->value(), shownapp(hit->second));
         }
     }
 
-    std::string project(const TaskFields& f) const
+    // The project's name as the client sent it (what sorting by project compares).
+    const std::string& project(const TaskFields& f) const
     {
+        static const std::string unknown = "???";
         const Item* url = f.projecturl;
         if (!url)
-            return "???";
+            return unknown;
         auto it = projects.find(url->value());
-        return it == projects.end() ? "???" : it->second;
+        return it == projects.end() ? unknown : *it->second;
     }
 
-    std::string application(const TaskFields& f) const
+    // The project column's text: the name made safe to print, cut to 20 characters.
+    const std::string& projecttext(const TaskFields& f)
     {
-        const Item* wu = f.wuname;
-        if (!wu)
-            return "unknown application";
-        auto it = apps.find(wu->value());
-        if (it == apps.end())
-            return "unknown application";
-        Item* friendly = it->second->find("user_friendly_name");
-        if (!friendly)
-            return "unknown application";
-        return friendly->value().substr(0, 255);
+        const std::string& name = project(f);
+        auto it = projecttexts.find(&name);
+        if (it == projecttexts.end()) {
+            std::string text = displaytext(name);
+            mbstrtrunc(text, 20);
+            it = projecttexts.emplace(&name, std::move(text)).first;
+        }
+        return it->second;
+    }
+
+    // The application column's text: the app's friendly name (at most 255 bytes) made
+    // safe to print, cut to 30 characters when the swap column follows.
+    const std::string& application(const TaskFields& f) const
+    {
+        const std::string* text = nullptr;
+        if (f.wuname && apps.find(f.wuname->value(), text) && text)
+            return *text;
+        return unknownapp();
     }
 
 private:
-    std::unordered_map<std::string, std::string> projects;  // master URL -> project name
-    std::unordered_map<std::string, const Item*> apps;      // workunit name -> app
-};
+    const std::string* shownapp(const Item* app)
+    {
+        auto it = apptexts.find(app);
+        if (it != apptexts.end())
+            return it->second.get();
+        std::unique_ptr<std::string> text;
+        if (Item* friendly = app->find("user_friendly_name"))
+            text = std::make_unique<std::string>(cut(displaytext(friendly->value().substr(0, 255))));
+        const std::string* shown = text.get();
+        apptexts.emplace(app, std::move(text));
+        return shown;
+    }
 
-// A number, or false when it is missing or not a number at all.
-bool number(const Item* it, double& out)
-{
-    if (!it)
-        return false;
-    out = it->doublevalue();
-    return !std::isnan(out);
-}
+    std::string cut(std::string text) const
+    {
+        if (swapshown)
+            mbstrtrunc(text, 30);
+        return text;
+    }
+
+    static const std::string& unknownapp()
+    {
+        static const std::string text = "unknown application"; // short enough for any cut
+        return text;
+    }
+
+    bool swapshown;
+    std::unordered_map<std::string_view, const std::string*> projects; // master URL -> name
+    std::unordered_map<const std::string*, std::string> projecttexts;  // name -> column text
+    // Workunit name -> the text of its app; null when the app has no friendly name.
+    WorkunitIndex apps;
+    std::unordered_map<const Item*, std::unique_ptr<std::string>> apptexts;
+};
 
 bool contains(const std::string& s, const char* part)
 {
@@ -121,31 +246,52 @@ struct LineAttrs {
     int gpu;   // done% column, before its bold
 };
 
-LineAttrs lineattrs(const TaskFields& f, const std::string& statetext)
+// Colour attributes of the tick, each asked for when first needed (so colour pairs are
+// handed out in the same order as by asking line by line).
+class TickColours {
+public:
+    explicit TickColours(int bg) : bg(bg) {}
+    int operator()(int fg)
+    {
+        if (fg < 0 || fg >= 8)
+            return getcolorpair(fg, bg);
+        if (!known[fg]) {
+            attrs[fg] = getcolorpair(fg, bg);
+            known[fg] = true;
+        }
+        return attrs[fg];
+    }
+
+private:
+    int bg;
+    int attrs[8] = {};
+    bool known[8] = {};
+};
+
+LineAttrs lineattrs(const TaskFields& f, const std::string& statetext, TickColours& colour)
 {
-    const int bg = getbgcolor();
     LineAttrs a;
-    a.line = getcolorpair(7, bg);
+    a.line = colour(7);
     if (f.readytoreport || f.activetask)
         a.line |= A_BOLD;
-    if (statetext == "Run")
-        a.line = getcolorpair(3, bg) | A_BOLD;
-    else if (statetext == "Upld")
-        a.line = getcolorpair(4, bg) | A_BOLD;
-    else if (statetext == "Dwnld")
-        a.line = getcolorpair(2, bg) | A_BOLD;
+    if (is(statetext, "Run"sv))
+        a.line = colour(3) | A_BOLD;
+    else if (is(statetext, "Upld"sv))
+        a.line = colour(4) | A_BOLD;
+    else if (is(statetext, "Dwnld"sv))
+        a.line = colour(2) | A_BOLD;
     a.state = a.line;
-    if (statetext == "WMem" || statetext == "Abort" || statetext == "DoneEr")
-        a.state = getcolorpair(1, bg);
+    if (is(statetext, "WMem"sv) || is(statetext, "Abort"sv) || is(statetext, "DoneEr"sv))
+        a.state = colour(1);
     a.gpu = a.line;
     if (const Item* plan = f.planclass) {
         const std::string& p = plan->value();
         if (contains(p, "ati") || contains(p, "opencl"))
-            a.gpu = getcolorpair(5, bg);
+            a.gpu = colour(5);
         if (contains(p, "cuda"))
-            a.gpu = getcolorpair(2, bg);
+            a.gpu = colour(2);
         if (contains(p, "intel"))
-            a.gpu = getcolorpair(4, bg);
+            a.gpu = colour(4);
     }
     return a;
 }
@@ -154,19 +300,18 @@ bool shown(int listmode, const TaskFields& f, const std::string& statetext)
 {
     switch (listmode) {
     case 0: return true;
-    case 1: return statetext != "Done";
+    case 1: return !is(statetext, "Done"sv);
     case 2: return f.activetask != nullptr;
     default: return false;
     }
 }
 
-std::string donetext(const TaskFields& f)
+std::string donetext(const TaskSortKey& k)
 {
-    double done;
-    if (!number(f.fractiondone, done))
+    if (!k.hasdone)
         return "   -  ";
     // Bounded so that a wild value cannot widen the column.
-    double percent = std::clamp(done * 100.0, -99.99, 999.99);
+    double percent = std::clamp(k.done * 100.0, -99.99, 999.99);
     char buf[32];
     snprintf(buf, sizeof buf, "%6.2f", percent);
     return buf;
@@ -230,19 +375,51 @@ void TaskWin::updatedata()
     setstartline(oldstart);
 }
 
+namespace {
+
+// printf's "%-Ns" and "%Ns" for texts without zero bytes: widths count bytes.
+void padright(std::string& out, const std::string& text, size_t width)
+{
+    out += text;
+    if (text.size() < width)
+        out.append(width - text.size(), ' ');
+}
+
+void padleft(std::string& out, const std::string& text, size_t width)
+{
+    if (text.size() < width)
+        out.append(width - text.size(), ' ');
+    out += text;
+}
+
+std::string column(const char* lead, const std::string& text, size_t width, bool left)
+{
+    std::string out = lead;
+    if (left)
+        padright(out, text, width);
+    else
+        padleft(out, text, width);
+    return out;
+}
+
+} // namespace
+
 void TaskWin::addlines(const Item* clientstate)
 {
-    StateNames names(clientstate);
+    const unsigned mask = static_cast<unsigned>(columnmask);
+    auto on = [mask](int bit) { return (mask >> bit) & 1u; };
+    StateNames names(clientstate, on(colSwap));
     std::vector<Item*> results = clientstate->children("result");
 
     std::vector<TaskFields> fields;
     std::vector<TaskSortKey> sortkeys;
     fields.reserve(results.size());
     sortkeys.reserve(results.size());
+    static const std::string nothing;
     for (Item* r : results) {
         fields.push_back(gathertaskfields(r));
         const TaskFields& f = fields.back();
-        sortkeys.push_back(maketasksortkey(r, f, sortmode == 3 ? names.project(f) : std::string()));
+        sortkeys.push_back(maketasksortkey(r, f, sortmode == 3 ? names.project(f) : nothing));
     }
     std::vector<size_t> order(results.size());
     for (size_t i = 0; i < order.size(); ++i)
@@ -257,73 +434,66 @@ void TaskWin::addlines(const Item* clientstate)
     }
 
     const std::time_t now = clock();
-    const int bg = getbgcolor();
-    const unsigned mask = static_cast<unsigned>(columnmask);
-    auto on = [mask](int bit) { return (mask >> bit) & 1u; };
+    TickColours colour(getbgcolor());
+    int shownfragments = 0;
+    for (int bit = 0; bit < colCount; ++bit)
+        shownfragments += on(bit) ? 1 : 0;
     int counter = 1;
     for (size_t index : order) {
         const TaskFields& f = fields[index];
+        const TaskSortKey& k = sortkeys[index]; // the numbers, read once for the sort
         if (!f.name)
             continue;
         std::string statetext = taskstatetext(f);
         if (!shown(listmode, f, statetext))
             continue;
-        LineAttrs attrs = lineattrs(f, statetext);
+        LineAttrs attrs = lineattrs(f, statetext, colour);
         auto line = std::make_unique<NAttrString>();
+        line->reserve(static_cast<size_t>(shownfragments));
 
         if (on(colNumber))
-            line->append(attrs.line, "%3d  ", counter);
+            line->appendtext(attrs.line, column("", std::to_string(counter), 3, false) + "  ");
         if (on(colState))
-            line->append(attrs.state, "%-6s", statetext.c_str());
+            line->appendtext(attrs.state, column("", statetext, 6, true));
         if (on(colDone))
-            line->append(attrs.gpu | A_BOLD, "  %6s", donetext(f).c_str());
-        if (on(colProject)) {
-            std::string project = displaytext(names.project(f));
-            mbstrtrunc(project, 20);
-            line->append(attrs.line, "  %-20s", project.c_str());
-        }
+            line->appendtext(attrs.gpu | A_BOLD, column("  ", donetext(k), 6, false));
+        if (on(colProject))
+            line->appendtext(attrs.line, column("  ", names.projecttext(f), 20, true));
         if (on(colEstimate)) {
-            double est;
             std::string text = "?";
             int attr = attrs.line;
-            if (number(f.estimate, est) && est >= 0) {
-                text = formatduration(secondsfromdouble(est));
-                if (statetext == "Run" && est < 600)
-                    attr = getcolorpair(1, bg) | A_BOLD;
+            if (k.hasestimate && k.estimate >= 0) {
+                text = formatduration(secondsfromdouble(k.estimate));
+                if (is(statetext, "Run"sv) && k.estimate < 600)
+                    attr = colour(1) | A_BOLD;
             }
-            line->append(attr, " %4s", text.c_str());
+            line->appendtext(attr, column(" ", text, 4, false));
         }
         if (on(colReceived)) {
-            double received;
             std::string text = "?";
-            if (number(f.received, received))
-                text = formatduration(secondsfromdouble(static_cast<double>(now) - received));
-            line->append(attrs.line, " %4s", text.c_str());
+            if (k.hasreceived)
+                text = formatduration(secondsfromdouble(static_cast<double>(now) - k.received));
+            line->appendtext(attrs.line, column(" ", text, 4, false));
         }
         if (on(colDeadline)) {
-            double deadline;
             std::string text = "?";
             int attr = attrs.line;
-            if (number(f.deadline, deadline)) {
-                double left = deadline - static_cast<double>(now);
+            if (k.hasdeadline) {
+                double left = k.deadline - static_cast<double>(now);
                 text = left > 0 ? formatduration(secondsfromdouble(left)) : "dead";
-                if (left < 172800 && statetext != "Done")
-                    attr = getcolorpair(4, bg) | A_BOLD;
+                if (left < 172800 && !is(statetext, "Done"sv))
+                    attr = colour(4) | A_BOLD;
             }
-            line->append(attr, " %4s", text.c_str());
+            line->appendtext(attr, column(" ", text, 4, false));
         }
-        if (on(colApplication)) {
-            std::string app = displaytext(names.application(f));
-            if (on(colSwap))
-                mbstrtrunc(app, 30);
-            line->append(attrs.line, "  %-30s", app.c_str());
-        }
+        if (on(colApplication))
+            line->appendtext(attrs.line, column("  ", names.application(f), 30, true));
         if (on(colSwap)) {
             std::string text = f.swap ? formatsize(bytesfromdouble(f.swap->doublevalue())) : " - ";
-            line->append(attrs.line, " %5s ", text.c_str());
+            line->appendtext(attrs.line, column(" ", text, 5, false) + " ");
         }
         if (on(colTask))
-            line->append(attrs.line, "  %s", displaytext(f.name->value()).c_str());
+            line->appendtext(attrs.line, "  " + displaytext(f.name->value()));
         ++counter;
 
         keys.push_back(std::make_unique<TaskKey>(

@@ -130,17 +130,16 @@ std::string dayword(int64_t day)
     return std::string();
 }
 
-void InfoPanel::countresults(const Item* statetree)
+void InfoPanel::countresults(const Item* statetree, uint64_t stamp)
 {
     nactive = nrun = nwait = ndone = 0;
     Item* cs = statetree->find("client_state");
     if (!cs)
         return;
-    std::vector<Item*> results = cs->children("result");
-    nall = static_cast<int>(results.size());
-    for (Item* r : results) {
-        // One walk of the result finds all three, as three searches would.
-        TaskFields f = gathertaskfields(r);
+    // The fields the task list gathers from the same snapshot on the same tick.
+    const StateResults& state = stateresults(stamp, cs);
+    nall = static_cast<int>(state.results.size());
+    for (const TaskFields& f : state.fields) {
         if (f.readytoreport)
             ++ndone;
         if (f.activetask) {
@@ -298,7 +297,7 @@ void InfoPanel::updatedata()
     Snapshot state(srv->statesnapshots);
     if (!state)
         return;
-    countresults(state.get());
+    countresults(state.get(), state.stamp());
     if (srv->diskusagesnapshots.empty())
         return;
     Snapshot disk(srv->diskusagesnapshots);

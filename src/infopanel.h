@@ -53,7 +53,7 @@ public:
     std::vector<ProjectStat> projects;
 
 private:
-    void countresults(const Item* statetree);
+    void countresults(const Item* statetree, uint64_t stamp);
     void readdisk(const Item* disktree);
     void readstatistics(const Item* statstree, uint64_t stamp, const Item* statetree);
     void summarisestatistics(const Item* statstree);

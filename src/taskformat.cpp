@@ -113,6 +113,24 @@ TaskFields gathertaskfields(const Item* result)
     return f;
 }
 
+const StateResults& stateresults(uint64_t stamp, const Item* clientstate)
+{
+    // Per thread: the windows read snapshots on the interface thread, tests may not.
+    thread_local uint64_t laststamp = 0;
+    thread_local const Item* lastclientstate = nullptr;
+    thread_local StateResults last;
+    if (stamp != 0 && stamp == laststamp && clientstate == lastclientstate)
+        return last;
+    last.results = clientstate->children("result");
+    last.fields.clear();
+    last.fields.reserve(last.results.size());
+    for (const Item* r : last.results)
+        last.fields.push_back(gathertaskfields(r));
+    laststamp = stamp;
+    lastclientstate = clientstate;
+    return last;
+}
+
 std::string taskstatetext(const Item* result)
 {
     return taskstatetext(gathertaskfields(result));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class Item;
 
@@ -30,6 +31,16 @@ struct TaskFields {
     const Item* swap = nullptr;     // "swap_size"
 };
 TaskFields gathertaskfields(const Item* result);
+
+// The "result" children of a state's "client_state" with their fields, gathered once per
+// state snapshot (known by its stamp, PtrList::acquire): the windows that read the same
+// snapshot on one tick share the walk. Valid while the caller holds that snapshot; a
+// stamp of 0 is gathered afresh every time.
+struct StateResults {
+    std::vector<Item*> results;
+    std::vector<TaskFields> fields;
+};
+const StateResults& stateresults(uint64_t stamp, const Item* clientstate);
 
 // The short state word of a "result" element ("Run", "Wait", "DoneEr", ...). A result
 // without "state" is judged by its active task alone.

@@ -354,6 +354,13 @@ void TaskWin::saveopts()
 void TaskWin::clearlist()
 {
     int oldstart = startline;
+    // The lines and keys are used again by the next rebuild: thousands of them would
+    // otherwise be freed and made anew on every tick.
+    for (auto& line : content)
+        if (line)
+            spareline.push_back(std::move(line));
+    for (auto& key : keys)
+        sparekey.push_back(std::move(key));
     NSelectList::clearcontent();
     keys.clear();
     setstartline(oldstart);
@@ -369,7 +376,7 @@ void TaskWin::updatedata()
         Snapshot state(srv->statesnapshots);
         if (state) {
             if (Item* cs = state->find("client_state"))
-                addlines(cs);
+                addlines(cs, state.stamp());
         }
     }
     setstartline(oldstart);
@@ -404,22 +411,29 @@ std::string column(const char* lead, const std::string& text, size_t width, bool
 
 } // namespace
 
-void TaskWin::addlines(const Item* clientstate)
+void TaskWin::addlines(const Item* clientstate, uint64_t stamp)
 {
     const unsigned mask = static_cast<unsigned>(columnmask);
     auto on = [mask](int bit) { return (mask >> bit) & 1u; };
     StateNames names(clientstate, on(colSwap));
-    std::vector<Item*> results = clientstate->children("result");
+    const StateResults& state = stateresults(stamp, clientstate);
+    const std::vector<Item*>& results = state.results;
+    const std::vector<TaskFields>& fields = state.fields;
 
-    std::vector<TaskFields> fields;
     std::vector<TaskSortKey> sortkeys;
-    fields.reserve(results.size());
     sortkeys.reserve(results.size());
     static const std::string nothing;
-    for (Item* r : results) {
-        fields.push_back(gathertaskfields(r));
-        const TaskFields& f = fields.back();
-        sortkeys.push_back(maketasksortkey(r, f, sortmode == 3 ? names.project(f) : nothing));
+    for (size_t i = 0; i < results.size(); ++i) {
+        Item* r = results[i];
+        const TaskFields& f = fields[i];
+        if (sortmode == 9) {
+            sortkeys.push_back(maketasksortkey(r, f, nothing));
+        } else {
+            // Only sorting by task name compares the upper-cased name: spare the copy.
+            TaskFields unnamed = f;
+            unnamed.name = nullptr;
+            sortkeys.push_back(maketasksortkey(r, unnamed, sortmode == 3 ? names.project(f) : nothing));
+        }
     }
     std::vector<size_t> order(results.size());
     for (size_t i = 0; i < order.size(); ++i)
@@ -448,7 +462,14 @@ void TaskWin::addlines(const Item* clientstate)
         if (!shown(listmode, f, statetext))
             continue;
         LineAttrs attrs = lineattrs(f, statetext, colour);
-        auto line = std::make_unique<NAttrString>();
+        std::unique_ptr<NAttrString> line;
+        if (spareline.empty()) {
+            line = std::make_unique<NAttrString>();
+        } else {
+            line = std::move(spareline.back());
+            spareline.pop_back();
+            line->clear();
+        }
         line->reserve(static_cast<size_t>(shownfragments));
 
         if (on(colNumber))
@@ -496,8 +517,19 @@ void TaskWin::addlines(const Item* clientstate)
             line->appendtext(attrs.line, "  " + displaytext(f.name->value()));
         ++counter;
 
-        keys.push_back(std::make_unique<TaskKey>(
-            TaskKey{f.name->value(), f.projecturl ? f.projecturl->value() : std::string()}));
+        std::unique_ptr<TaskKey> key;
+        if (sparekey.empty()) {
+            key = std::make_unique<TaskKey>();
+        } else {
+            key = std::move(sparekey.back());
+            sparekey.pop_back();
+        }
+        key->taskname = f.name->value();
+        if (f.projecturl)
+            key->projecturl = f.projecturl->value();
+        else
+            key->projecturl.clear();
+        keys.push_back(std::move(key));
         NSelectList::addstring(keys.back().get(), std::move(line));
     }
 }

@@ -3,6 +3,7 @@
 #ifndef VARNIX_TASKWIN_H
 #define VARNIX_TASKWIN_H
 
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -60,11 +61,14 @@ public:
 
 private:
     // Builds the lines of one state tree.
-    void addlines(const Item* clientstate);
+    void addlines(const Item* clientstate, uint64_t stamp);
     // Tells the application when the selection became valid or invalid.
     void noticeselection();
 
     std::vector<std::unique_ptr<TaskKey>> keys; // one per line
+    // Lines and keys of earlier rebuilds, kept for the next one.
+    std::vector<std::unique_ptr<NAttrString>> spareline;
+    std::vector<std::unique_ptr<TaskKey>> sparekey;
     bool selectionshown = false; // validity last reported to the application
 };
 

@@ -123,9 +123,13 @@ const StateResults& stateresults(uint64_t stamp, const Item* clientstate)
         return last;
     last.results = clientstate->children("result");
     last.fields.clear();
+    last.numbers.clear();
     last.fields.reserve(last.results.size());
-    for (const Item* r : last.results)
+    last.numbers.reserve(last.results.size());
+    for (const Item* r : last.results) {
         last.fields.push_back(gathertaskfields(r));
+        last.numbers.push_back(readtasknumbers(last.fields.back()));
+    }
     laststamp = stamp;
     lastclientstate = clientstate;
     return last;
@@ -241,17 +245,39 @@ TaskSortKey maketasksortkey(const Item* result, const std::string& projectname)
     return maketasksortkey(result, gathertaskfields(result), projectname);
 }
 
+TaskNumbers readtasknumbers(const TaskFields& f)
+{
+    TaskNumbers n;
+    n.hasdone = readnumber(f.fractiondone, n.done);
+    n.hasreceived = readnumber(f.received, n.received);
+    n.hasestimate = readnumber(f.estimate, n.estimate);
+    n.hasdeadline = readnumber(f.deadline, n.deadline);
+    n.hasswap = readnumber(f.swap, n.swap);
+    return n;
+}
+
 TaskSortKey maketasksortkey(const Item* result, const TaskFields& f, const std::string& projectname)
+{
+    return maketasksortkey(result, f, readtasknumbers(f), projectname);
+}
+
+TaskSortKey maketasksortkey(const Item* result, const TaskFields& f, const TaskNumbers& n,
+                            const std::string& projectname)
 {
     TaskSortKey k;
     k.result = result;
     k.active = f.activetask != nullptr;
     k.readytoreport = f.readytoreport != nullptr;
-    k.hasdone = readnumber(f.fractiondone, k.done);
-    k.hasreceived = readnumber(f.received, k.received);
-    k.hasestimate = readnumber(f.estimate, k.estimate);
-    k.hasdeadline = readnumber(f.deadline, k.deadline);
-    k.hasswap = readnumber(f.swap, k.swap);
+    k.hasdone = n.hasdone;
+    k.done = n.done;
+    k.hasreceived = n.hasreceived;
+    k.received = n.received;
+    k.hasestimate = n.hasestimate;
+    k.estimate = n.estimate;
+    k.hasdeadline = n.hasdeadline;
+    k.deadline = n.deadline;
+    k.hasswap = n.hasswap;
+    k.swap = n.swap;
     k.project = upper(projectname);
     if (f.name)
         k.name = upper(f.name->value());

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <string_view>
 #include <unordered_map>
 
@@ -121,8 +122,9 @@ private:
 // snapshot, which the caller holds while this lives.
 class StateNames {
 public:
-    StateNames(const Item* clientstate, bool swapshown)
-        : swapshown(swapshown), apps(clientstate->getchildren().size() / 2)
+    // Column texts go into `store`, where they outlive this object (and the snapshot).
+    StateNames(const Item* clientstate, bool swapshown, std::deque<std::string>& store)
+        : swapshown(swapshown), store(store), apps(clientstate->getchildren().size() / 2)
     {
         const auto& all = clientstate->getchildren();
         // Apps are looked for first among those of the workunit's own project (the
@@ -173,31 +175,37 @@ public:
         const Item* url = f.projecturl;
         if (!url)
             return unknown;
+        // Tasks of one project follow each other: the last answer is usually the one.
+        if (lastname && std::string_view(url->value()) == lasturl)
+            return *lastname;
         auto it = projects.find(url->value());
-        return it == projects.end() ? unknown : *it->second;
+        lasturl = url->value();
+        lastname = it == projects.end() ? &unknown : it->second;
+        return *lastname;
     }
 
     // The project column's text: the name made safe to print, cut to 20 characters.
-    const std::string& projecttext(const TaskFields& f)
+    const std::string* projecttext(const TaskFields& f)
     {
         const std::string& name = project(f);
         auto it = projecttexts.find(&name);
         if (it == projecttexts.end()) {
             std::string text = displaytext(name);
             mbstrtrunc(text, 20);
-            it = projecttexts.emplace(&name, std::move(text)).first;
+            store.push_back(std::move(text));
+            it = projecttexts.emplace(&name, &store.back()).first;
         }
         return it->second;
     }
 
     // The application column's text: the app's friendly name (at most 255 bytes) made
     // safe to print, cut to 30 characters when the swap column follows.
-    const std::string& application(const TaskFields& f) const
+    const std::string* application(const TaskFields& f) const
     {
         const std::string* text = nullptr;
         if (f.wuname && apps.find(f.wuname->value(), text) && text)
-            return *text;
-        return unknownapp();
+            return text;
+        return &unknownapp();
     }
 
 private:
@@ -205,12 +213,13 @@ private:
     {
         auto it = apptexts.find(app);
         if (it != apptexts.end())
-            return it->second.get();
-        std::unique_ptr<std::string> text;
-        if (Item* friendly = app->find("user_friendly_name"))
-            text = std::make_unique<std::string>(cut(displaytext(friendly->value().substr(0, 255))));
-        const std::string* shown = text.get();
-        apptexts.emplace(app, std::move(text));
+            return it->second;
+        const std::string* shown = nullptr;
+        if (Item* friendly = app->find("user_friendly_name")) {
+            store.push_back(cut(displaytext(friendly->value().substr(0, 255))));
+            shown = &store.back();
+        }
+        apptexts.emplace(app, shown);
         return shown;
     }
 
@@ -228,11 +237,14 @@ private:
     }
 
     bool swapshown;
-    std::unordered_map<std::string_view, const std::string*> projects; // master URL -> name
-    std::unordered_map<const std::string*, std::string> projecttexts;  // name -> column text
+    std::deque<std::string>& store;
+    std::unordered_map<std::string_view, const std::string*> projects;     // master URL -> name
+    mutable std::string_view lasturl; // the last URL asked for, and its answer
+    mutable const std::string* lastname = nullptr;
+    std::unordered_map<const std::string*, const std::string*> projecttexts; // name -> column text
     // Workunit name -> the text of its app; null when the app has no friendly name.
     WorkunitIndex apps;
-    std::unordered_map<const Item*, std::unique_ptr<std::string>> apptexts;
+    std::unordered_map<const Item*, const std::string*> apptexts;
 };
 
 bool contains(const std::string& s, const char* part)
@@ -262,10 +274,26 @@ public:
         return attrs[fg];
     }
 
+    // Which GPU words a plan class holds: 1 "ati" or "opencl", 2 "cuda", 4 "intel".
+    // Tasks of one app follow each other and share their plan class: asked once per run.
+    int gpuwords(const std::string& plan)
+    {
+        if (!havelastplan || plan != lastplan) {
+            lastwords = (contains(plan, "ati") || contains(plan, "opencl") ? 1 : 0) |
+                        (contains(plan, "cuda") ? 2 : 0) | (contains(plan, "intel") ? 4 : 0);
+            lastplan = plan;
+            havelastplan = true;
+        }
+        return lastwords;
+    }
+
 private:
     int bg;
     int attrs[8] = {};
     bool known[8] = {};
+    std::string lastplan;
+    bool havelastplan = false;
+    int lastwords = 0;
 };
 
 LineAttrs lineattrs(const TaskFields& f, const std::string& statetext, TickColours& colour)
@@ -285,12 +313,12 @@ LineAttrs lineattrs(const TaskFields& f, const std::string& statetext, TickColou
         a.state = colour(1);
     a.gpu = a.line;
     if (const Item* plan = f.planclass) {
-        const std::string& p = plan->value();
-        if (contains(p, "ati") || contains(p, "opencl"))
+        int words = colour.gpuwords(plan->value());
+        if (words & 1)
             a.gpu = colour(5);
-        if (contains(p, "cuda"))
+        if (words & 2)
             a.gpu = colour(2);
-        if (contains(p, "intel"))
+        if (words & 4)
             a.gpu = colour(4);
     }
     return a;
@@ -306,12 +334,12 @@ bool shown(int listmode, const TaskFields& f, const std::string& statetext)
     }
 }
 
-std::string donetext(const TaskSortKey& k)
+std::string donetext(bool hasdone, double done)
 {
-    if (!k.hasdone)
+    if (!hasdone)
         return "   -  ";
     // Bounded so that a wild value cannot widen the column.
-    double percent = std::clamp(k.done * 100.0, -99.99, 999.99);
+    double percent = std::clamp(done * 100.0, -99.99, 999.99);
     char buf[32];
     snprintf(buf, sizeof buf, "%6.2f", percent);
     return buf;
@@ -363,6 +391,8 @@ void TaskWin::clearlist()
         sparekey.push_back(std::move(key));
     NSelectList::clearcontent();
     keys.clear();
+    lines.clear();
+    columntexts.clear();
     setstartline(oldstart);
 }
 
@@ -415,7 +445,7 @@ void TaskWin::addlines(const Item* clientstate, uint64_t stamp)
 {
     const unsigned mask = static_cast<unsigned>(columnmask);
     auto on = [mask](int bit) { return (mask >> bit) & 1u; };
-    StateNames names(clientstate, on(colSwap));
+    StateNames names(clientstate, on(colSwap), columntexts);
     const StateResults& state = stateresults(stamp, clientstate);
     const std::vector<Item*>& results = state.results;
     const std::vector<TaskFields>& fields = state.fields;
@@ -426,13 +456,14 @@ void TaskWin::addlines(const Item* clientstate, uint64_t stamp)
     for (size_t i = 0; i < results.size(); ++i) {
         Item* r = results[i];
         const TaskFields& f = fields[i];
+        const TaskNumbers& n = state.numbers[i];
         if (sortmode == 9) {
-            sortkeys.push_back(maketasksortkey(r, f, nothing));
+            sortkeys.push_back(maketasksortkey(r, f, n, nothing));
         } else {
             // Only sorting by task name compares the upper-cased name: spare the copy.
             TaskFields unnamed = f;
             unnamed.name = nullptr;
-            sortkeys.push_back(maketasksortkey(r, unnamed, sortmode == 3 ? names.project(f) : nothing));
+            sortkeys.push_back(maketasksortkey(r, unnamed, n, sortmode == 3 ? names.project(f) : nothing));
         }
     }
     std::vector<size_t> order(results.size());
@@ -447,11 +478,12 @@ void TaskWin::addlines(const Item* clientstate, uint64_t stamp)
                          });
     }
 
-    const std::time_t now = clock();
+    // Only what the filter, the colours and the keys need is worked out for every task;
+    // the texts of a line are made when it is first drawn or asked for (formatline), as
+    // only a screenful of thousands of lines is ever seen before the next tick.
+    linesnow = clock();
+    linesmask = mask;
     TickColours colour(getbgcolor());
-    int shownfragments = 0;
-    for (int bit = 0; bit < colCount; ++bit)
-        shownfragments += on(bit) ? 1 : 0;
     int counter = 1;
     for (size_t index : order) {
         const TaskFields& f = fields[index];
@@ -461,7 +493,36 @@ void TaskWin::addlines(const Item* clientstate, uint64_t stamp)
         std::string statetext = taskstatetext(f);
         if (!shown(listmode, f, statetext))
             continue;
+        // Colours are asked for in the order the columns would ask for them.
         LineAttrs attrs = lineattrs(f, statetext, colour);
+        TaskLine t;
+        t.counter = counter++;
+        t.lineattr = attrs.line;
+        t.stateattr = attrs.state;
+        t.gpuattr = attrs.gpu;
+        t.estattr = t.deadlineattr = attrs.line;
+        t.hasdone = k.hasdone;
+        t.done = k.done;
+        t.hasestimate = k.hasestimate && k.estimate >= 0;
+        t.estimate = k.estimate;
+        if (on(colEstimate) && t.hasestimate && is(statetext, "Run"sv) && k.estimate < 600)
+            t.estattr = colour(1) | A_BOLD;
+        t.hasreceived = k.hasreceived;
+        t.received = k.received;
+        t.hasdeadline = k.hasdeadline;
+        t.deadline = k.deadline;
+        if (on(colDeadline) && k.hasdeadline) {
+            double left = k.deadline - static_cast<double>(linesnow);
+            if (left < 172800 && !is(statetext, "Done"sv))
+                t.deadlineattr = colour(4) | A_BOLD;
+        }
+        t.hasswap = f.swap != nullptr;
+        t.swap = state.numbers[index].swap; // read even when not a number, as shown
+        t.project = on(colProject) ? names.projecttext(f) : nullptr;
+        t.app = on(colApplication) ? names.application(f) : nullptr;
+        t.statetext = std::move(statetext);
+        lines.push_back(std::move(t));
+
         std::unique_ptr<NAttrString> line;
         if (spareline.empty()) {
             line = std::make_unique<NAttrString>();
@@ -470,53 +531,6 @@ void TaskWin::addlines(const Item* clientstate, uint64_t stamp)
             spareline.pop_back();
             line->clear();
         }
-        line->reserve(static_cast<size_t>(shownfragments));
-
-        if (on(colNumber))
-            line->appendtext(attrs.line, column("", std::to_string(counter), 3, false) + "  ");
-        if (on(colState))
-            line->appendtext(attrs.state, column("", statetext, 6, true));
-        if (on(colDone))
-            line->appendtext(attrs.gpu | A_BOLD, column("  ", donetext(k), 6, false));
-        if (on(colProject))
-            line->appendtext(attrs.line, column("  ", names.projecttext(f), 20, true));
-        if (on(colEstimate)) {
-            std::string text = "?";
-            int attr = attrs.line;
-            if (k.hasestimate && k.estimate >= 0) {
-                text = formatduration(secondsfromdouble(k.estimate));
-                if (is(statetext, "Run"sv) && k.estimate < 600)
-                    attr = colour(1) | A_BOLD;
-            }
-            line->appendtext(attr, column(" ", text, 4, false));
-        }
-        if (on(colReceived)) {
-            std::string text = "?";
-            if (k.hasreceived)
-                text = formatduration(secondsfromdouble(static_cast<double>(now) - k.received));
-            line->appendtext(attrs.line, column(" ", text, 4, false));
-        }
-        if (on(colDeadline)) {
-            std::string text = "?";
-            int attr = attrs.line;
-            if (k.hasdeadline) {
-                double left = k.deadline - static_cast<double>(now);
-                text = left > 0 ? formatduration(secondsfromdouble(left)) : "dead";
-                if (left < 172800 && !is(statetext, "Done"sv))
-                    attr = colour(4) | A_BOLD;
-            }
-            line->appendtext(attr, column(" ", text, 4, false));
-        }
-        if (on(colApplication))
-            line->appendtext(attrs.line, column("  ", names.application(f), 30, true));
-        if (on(colSwap)) {
-            std::string text = f.swap ? formatsize(bytesfromdouble(f.swap->doublevalue())) : " - ";
-            line->appendtext(attrs.line, column(" ", text, 5, false) + " ");
-        }
-        if (on(colTask))
-            line->appendtext(attrs.line, "  " + displaytext(f.name->value()));
-        ++counter;
-
         std::unique_ptr<TaskKey> key;
         if (sparekey.empty()) {
             key = std::make_unique<TaskKey>();
@@ -532,6 +546,73 @@ void TaskWin::addlines(const Item* clientstate, uint64_t stamp)
         keys.push_back(std::move(key));
         NSelectList::addstring(keys.back().get(), std::move(line));
     }
+}
+
+void TaskWin::formatline(size_t i) const
+{
+    TaskLine& t = lines[i];
+    if (t.formatted)
+        return;
+    t.formatted = true;
+    const unsigned mask = linesmask;
+    auto on = [mask](int bit) { return (mask >> bit) & 1u; };
+    int shownfragments = 0;
+    for (int bit = 0; bit < colCount; ++bit)
+        shownfragments += on(bit) ? 1 : 0;
+    NAttrString& line = *content[i];
+    line.clear();
+    line.reserve(static_cast<size_t>(shownfragments));
+
+    if (on(colNumber))
+        line.appendtext(t.lineattr, column("", std::to_string(t.counter), 3, false) + "  ");
+    if (on(colState))
+        line.appendtext(t.stateattr, column("", t.statetext, 6, true));
+    if (on(colDone))
+        line.appendtext(t.gpuattr | A_BOLD, column("  ", donetext(t.hasdone, t.done), 6, false));
+    if (on(colProject))
+        line.appendtext(t.lineattr, column("  ", *t.project, 20, true));
+    if (on(colEstimate)) {
+        std::string text = t.hasestimate ? formatduration(secondsfromdouble(t.estimate)) : "?";
+        line.appendtext(t.estattr, column(" ", text, 4, false));
+    }
+    if (on(colReceived)) {
+        std::string text = "?";
+        if (t.hasreceived)
+            text = formatduration(secondsfromdouble(static_cast<double>(linesnow) - t.received));
+        line.appendtext(t.lineattr, column(" ", text, 4, false));
+    }
+    if (on(colDeadline)) {
+        std::string text = "?";
+        if (t.hasdeadline) {
+            double left = t.deadline - static_cast<double>(linesnow);
+            text = left > 0 ? formatduration(secondsfromdouble(left)) : "dead";
+        }
+        line.appendtext(t.deadlineattr, column(" ", text, 4, false));
+    }
+    if (on(colApplication))
+        line.appendtext(t.lineattr, column("  ", *t.app, 30, true));
+    if (on(colSwap)) {
+        std::string text = t.hasswap ? formatsize(bytesfromdouble(t.swap)) : " - ";
+        line.appendtext(t.lineattr, column(" ", text, 5, false) + " ");
+    }
+    if (on(colTask))
+        line.appendtext(t.lineattr, "  " + displaytext(keys[i]->taskname));
+}
+
+const NAttrString* TaskWin::getstring(int i) const
+{
+    if (i >= 0 && i < getstringcount())
+        formatline(static_cast<size_t>(i));
+    return NSelectList::getstring(i);
+}
+
+void TaskWin::drawcontent()
+{
+    const int count = getstringcount();
+    for (int r = 0; r < rect.rows; ++r)
+        if (startline + r >= 0 && startline + r < count)
+            formatline(static_cast<size_t>(startline + r));
+    NSelectList::drawcontent();
 }
 
 void TaskWin::noticeselection()

@@ -7,9 +7,53 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
-Item::Item(std::string name) : name_(std::move(name)) {}
+namespace {
+
+// Spellings stop being added here past this many, so that a peer that makes up names
+// cannot make the table grow without end.
+constexpr size_t kMaxSharedNames = 4096;
+
+std::mutex& nametablelock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::unordered_set<std::string>& nametable()
+{
+    // Never destroyed: elements may be destroyed while the process ends.
+    static auto* table = new std::unordered_set<std::string>;
+    return *table;
+}
+
+// The table's spelling of a name, or null when the table is full and lacks it.
+const std::string* sharedname(const std::string& name)
+{
+    std::lock_guard<std::mutex> hold(nametablelock());
+    auto& table = nametable();
+    auto it = table.find(name);
+    if (it != table.end())
+        return &*it;
+    if (table.size() >= kMaxSharedNames)
+        return nullptr;
+    return &*table.insert(name).first;
+}
+
+} // namespace
+
+Item::Item(std::string name)
+{
+    name_ = sharedname(name);
+    if (!name_) {
+        name_ = new std::string(std::move(name));
+        ownsname_ = true;
+    }
+}
 
 Item::~Item()
 {
@@ -23,6 +67,8 @@ Item::~Item()
             pending.push_back(std::move(c));
         it->children_.clear();
     }
+    if (ownsname_)
+        delete name_;
 }
 
 int Item::intvalue() const
@@ -122,7 +168,7 @@ void Item::removechild(Item* child)
 const Item* Item::findbelow(const Item* parent, const std::string& name, int levels)
 {
     for (const auto& c : parent->children_) {
-        if (c->name_ == name)
+        if (*c->name_ == name)
             return c.get();
         if (c->children_.empty())
             continue;
@@ -147,7 +193,7 @@ const Item* Item::finddeep(const std::string& name) const
             continue;
         }
         const Item* c = top.first->children_[top.second++].get();
-        if (c->name_ == name)
+        if (*c->name_ == name)
             return c;
         if (!c->children_.empty())
             stack.emplace_back(c, 0);
@@ -157,7 +203,7 @@ const Item* Item::finddeep(const std::string& name) const
 
 Item* Item::find(const std::string& name) const
 {
-    if (name_ == name)
+    if (*name_ == name)
         return const_cast<Item*>(this);
     return const_cast<Item*>(findbelow(this, name, 32));
 }
@@ -166,7 +212,7 @@ std::vector<Item*> Item::children(const std::string& name) const
 {
     std::vector<Item*> out;
     for (auto& c : children_)
-        if (name.empty() || c->name_ == name)
+        if (name.empty() || *c->name_ == name)
             out.push_back(c.get());
     return out;
 }
@@ -176,10 +222,10 @@ std::string Item::path() const
     std::vector<const Item*> chain;
     for (const Item* it = this; it; it = it->parent_)
         chain.push_back(it);
-    std::string p = chain.back()->name_;
+    std::string p = *chain.back()->name_;
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
         p += "/";
-        p += (*it)->name_;
+        p += *(*it)->name_;
     }
     return p;
 }
@@ -213,7 +259,7 @@ std::string Item::toxml(bool escape) const
     std::vector<Frame> stack;
     auto open = [&](const Item* it, size_t depth) {
         out.append(depth * 4, ' ');
-        out += "<" + text(it->name_) + ">" + valuetext(it->value_) + "\n";
+        out += "<" + text(*it->name_) + ">" + valuetext(it->value_) + "\n";
         stack.push_back({it, 0, depth});
     };
     open(this, 0);
@@ -225,7 +271,7 @@ std::string Item::toxml(bool escape) const
             continue;
         }
         out.append(f.depth * 4, ' ');
-        out += "</" + text(f.item->name_) + ">\n";
+        out += "</" + text(*f.item->name_) + ">\n";
         stack.pop_back();
     }
     return out;
@@ -324,6 +370,14 @@ std::string xmlquote(const std::string& s)
     return survivesparse(quoted) ? quoted : clusterquote(s);
 }
 
+// Builds the parser's elements with names from the shared table.
+struct ItemParse {
+    static std::unique_ptr<Item> make(const std::string* shared)
+    {
+        return std::unique_ptr<Item>(new Item(shared, Item::SharedName{}));
+    }
+};
+
 namespace {
 
 struct ParseState {
@@ -331,6 +385,9 @@ struct ParseState {
     std::vector<Item*> stack;
     bool toodeep = false;
     std::string scratch; // reused for every piece: a large reply has hundreds of thousands
+    // The shared spellings met in this parse (null: not in the table), so that the
+    // table's lock is taken once per name and parse, not once per element.
+    std::unordered_map<std::string, const std::string*> names;
 };
 
 // The text is read as ISO-8859-1, so expat hands us UTF-8 in which every original
@@ -374,9 +431,14 @@ void XMLCALL onstart(void* data, const XML_Char* name, const XML_Char**)
         XML_StopParser(st->parser, XML_FALSE);
         return;
     }
-    std::string n;
-    appendbytes(n, name, strlen(name));
-    Item* it = st->stack.back()->addchild(std::make_unique<Item>(std::move(n)));
+    st->scratch.clear();
+    appendbytes(st->scratch, name, strlen(name));
+    auto known = st->names.find(st->scratch);
+    if (known == st->names.end())
+        known = st->names.emplace(st->scratch, sharedname(st->scratch)).first;
+    std::unique_ptr<Item> element = known->second ? ItemParse::make(known->second)
+                                                   : std::make_unique<Item>(st->scratch);
+    Item* it = st->stack.back()->addchild(std::move(element));
     st->stack.push_back(it);
 }
 

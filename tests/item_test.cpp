@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "item.h"
@@ -348,4 +349,53 @@ TEST(ItemTree, FindInTreesDeeperThanUsual)
     EXPECT_EQ(chain[20]->find("leaf5"), nullptr);
     EXPECT_EQ(root->find("level"), chain[0]);
     EXPECT_EQ(root->find("nowhere"), nullptr);
+}
+
+// Names are kept once per spelling for the whole process; a peer that makes up endless
+// names gets them kept by their elements instead, with the same results.
+TEST(XmlParser, NamesOfEveryKindReadBack)
+{
+    std::string text = "<r>";
+    for (int i = 0; i < 6000; ++i)
+        text += "<n" + std::to_string(i) + ">" + std::to_string(i) + "</n" + std::to_string(i) + ">";
+    text += "<\xe9t\xe9>x</\xe9t\xe9></r>"; // every byte comes back as sent
+    std::string err;
+    auto root = parse(text, &err);
+    ASSERT_EQ(err, "");
+    const Item* r = root->find("r");
+    ASSERT_EQ(r->getchildren().size(), 6001u);
+    for (int i = 0; i < 6000; i += 997) {
+        const Item* n = r->find("n" + std::to_string(i));
+        ASSERT_NE(n, nullptr) << i;
+        EXPECT_EQ(n->value(), std::to_string(i));
+        EXPECT_EQ(n->path(), "/r/n" + std::to_string(i));
+    }
+    EXPECT_EQ(r->find("\xe9t\xe9")->value(), "x");
+    Item made("n5999");
+    EXPECT_EQ(made.getname(), "n5999");
+    EXPECT_EQ(Item("brand new name").getname(), "brand new name");
+    EXPECT_EQ(r->children("n42").size(), 1u);
+}
+
+TEST(XmlParser, ParsesInSeveralThreadsAtOnce)
+{
+    auto work = [](int seed, int* bad) {
+        for (int round = 0; round < 50; ++round) {
+            std::string text = "<a><common>1</common><t" + std::to_string(seed) + "_" +
+                               std::to_string(round) + ">v</t" + std::to_string(seed) + "_" +
+                               std::to_string(round) + "></a>";
+            std::string err;
+            auto root = parsexml(text.data(), text.size(), err);
+            const Item* mine = root->find("t" + std::to_string(seed) + "_" + std::to_string(round));
+            if (!err.empty() || !root->find("common") || !mine || mine->value() != "v")
+                ++*bad;
+        }
+    };
+    int bad[4] = {0, 0, 0, 0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back(work, i, &bad[i]);
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(bad[0] + bad[1] + bad[2] + bad[3], 0);
 }

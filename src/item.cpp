@@ -383,7 +383,10 @@ namespace {
 struct ParseState {
     XML_Parser parser = nullptr;
     std::vector<Item*> stack;
+    size_t count = 0;
+    size_t maxitems = SIZE_MAX;
     bool toodeep = false;
+    bool toomany = false;
     std::string scratch; // reused for every piece: a large reply has hundreds of thousands
     // The shared spellings met in this parse (null: not in the table), so that the
     // table's lock is taken once per name and parse, not once per element.
@@ -431,13 +434,25 @@ void XMLCALL onstart(void* data, const XML_Char* name, const XML_Char**)
         XML_StopParser(st->parser, XML_FALSE);
         return;
     }
+    if (++st->count > st->maxitems) {
+        st->toomany = true;
+        XML_StopParser(st->parser, XML_FALSE);
+        return;
+    }
     st->scratch.clear();
     appendbytes(st->scratch, name, strlen(name));
+    const std::string* shared;
     auto known = st->names.find(st->scratch);
-    if (known == st->names.end())
-        known = st->names.emplace(st->scratch, sharedname(st->scratch)).first;
-    std::unique_ptr<Item> element = known->second ? ItemParse::make(known->second)
-                                                   : std::make_unique<Item>(st->scratch);
+    if (known != st->names.end()) {
+        shared = known->second;
+    } else {
+        shared = sharedname(st->scratch);
+        // A peer that makes up names must not make this cache as large as its reply.
+        if (st->names.size() < kMaxSharedNames)
+            st->names.emplace(st->scratch, shared);
+    }
+    std::unique_ptr<Item> element = shared ? ItemParse::make(shared)
+                                           : std::make_unique<Item>(st->scratch);
     Item* it = st->stack.back()->addchild(std::move(element));
     st->stack.push_back(it);
 }
@@ -469,10 +484,12 @@ void XMLCALL ondata(void* data, const XML_Char* s, int len)
 
 } // namespace
 
-std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext)
+std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext,
+                               size_t maxitems)
 {
     auto root = std::make_unique<Item>("");
     ParseState st;
+    st.maxitems = maxitems;
     st.parser = XML_ParserCreate("ISO-8859-1");
     if (!st.parser) {
         errortext = "XML error:out of memory";
@@ -500,6 +517,8 @@ std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errort
     if (!ok) {
         if (st.toodeep)
             errortext = "XML error:elements nested too deeply";
+        else if (st.toomany)
+            errortext = "XML error:too many elements";
         else
             errortext = std::string("XML error:") + XML_ErrorString(XML_GetErrorCode(st.parser));
     }

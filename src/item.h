@@ -2,6 +2,8 @@
 #ifndef VARNIX_ITEM_H
 #define VARNIX_ITEM_H
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,7 +70,9 @@ private:
 constexpr int kMaxItemDepth = 1000;
 
 // Builds a tree from XML text. Never returns null; `errortext` is set only on failure.
-std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext);
+// A document of more than `maxitems` elements is cut there with an error.
+std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext,
+                               size_t maxitems = SIZE_MAX);
 
 // Turns '<' and '>' inside every <body>...</body> into blanks so bodies parse as plain text.
 char* maskbodymarkup(char* text, size_t len);

@@ -4,6 +4,8 @@
 #include <string>
 
 #include <curses.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "cmdline.h"
 #include "config.h"
@@ -26,6 +28,14 @@ bool prepareterminal()
         return false;
     }
     noecho();
+    // Ctrl-S would stop all output until Ctrl-Q: to the user, a frozen screen. The
+    // terminal's own modes come back with endwin.
+    termios tio {};
+    if (tcgetattr(STDIN_FILENO, &tio) == 0 && (tio.c_iflag & IXON)) {
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON);
+        if (tcsetattr(STDIN_FILENO, TCSANOW, &tio) == 0)
+            def_prog_mode();
+    }
     curs_set(0);
     keypad(stdscr, TRUE);
     mousemask(ALL_MOUSE_EVENTS, nullptr);

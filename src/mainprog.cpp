@@ -11,6 +11,7 @@
 #include "nstatictext.h"
 #include "srv.h"
 #include "srvlist.h"
+#include "taskformat.h"
 #include "taskwin.h"
 
 namespace {
@@ -191,7 +192,10 @@ void MainProg::handlecommand(TuiEvent* ev)
             break;
         auto yes = std::make_unique<TuiEvent>(evABORTRES, srv, task->projecturl, task->taskname);
         yes->bdata1 = true;
-        showconfirm("Please Confirm\n\nTask   : " + task->taskname + "\nOperation : Abort", std::move(yes));
+        // Names come from the client: nothing in them may reach the terminal as a command.
+        showconfirm("Please Confirm\n\nTask   : " + displaytext(task->taskname) +
+                        "\nOperation : Abort",
+                    std::move(yes));
         break;
     }
     case evBENCHMARK:
@@ -207,7 +211,8 @@ void MainProg::handlecommand(TuiEvent* ev)
         }
         auto yes = std::make_unique<TuiEvent>(evPROJECT, ev->srv, ev->sdata1, ev->sdata2);
         yes->bdata1 = true;
-        showconfirm("Please Confirm\n\nProject   : " + ev->sdata1 + "\nOperation : " + ev->sdata2,
+        showconfirm("Please Confirm\n\nProject   : " + displaytext(ev->sdata1) +
+                        "\nOperation : " + ev->sdata2,
                     std::move(yes));
         break;
     }

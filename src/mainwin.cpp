@@ -10,6 +10,7 @@
 #include "nscrollbar.h"
 #include "nstatictext.h"
 #include "srv.h"
+#include "taskformat.h"
 #include "taskwin.h"
 #include "textutil.h"
 #include "tuievent.h"
@@ -193,10 +194,11 @@ void MainWin::updatecaption()
     } else {
         std::string label = srv->hostid.empty() ? std::string() : "(" + srv->hostid + ")";
         caption.append(getcolorpair(COLOR_WHITE, getbgcolor()) | A_BOLD, " Host %s:%s%s ",
-                       srv->host.c_str(), srv->port.c_str(), label.c_str());
+                       displaytext(srv->host).c_str(), displaytext(srv->port).c_str(),
+                       displaytext(label).c_str());
         if (srv->unauthorized)
             caption.append(alarm, "%s", "unauthorized!");
-        else if (srv->sock == -1)
+        else if (!srv->isonline())
             caption.append(alarm, "%s", "offline!");
     }
     if (caption != old)

@@ -6,11 +6,20 @@
 namespace {
 
 volatile std::sig_atomic_t resizeflag = 0;
+volatile std::sig_atomic_t quitflagfromsignal = 0;
 
 extern "C" void onwinch(int)
 {
     resizeflag = 1;
 }
+
+extern "C" void onquitsignal(int)
+{
+    quitflagfromsignal = 1;
+}
+
+// Ctrl-C, Ctrl-\, a closed terminal and kill: none of them may skip the orderly end.
+const int kQuitSignals[4] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Blocks SIGWINCH for the lifetime of the object, so that the layout never changes in the
 // middle of drawing or dispatching; a signal that arrived meanwhile is delivered at the end.
@@ -37,22 +46,37 @@ NProgram::NProgram()
     : NGroup(NRect{0, 0, LINES, COLS})
 {
     resizeflag = 0;
+    quitflagfromsignal = 0;
     struct sigaction sa {};
     sa.sa_handler = onwinch;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGWINCH, &sa, &oldwinch);
+    sa.sa_handler = onquitsignal;
+    for (int i = 0; i < 4; ++i) {
+        // A signal ignored on purpose (nohup, a background job) stays ignored.
+        sigaction(kQuitSignals[i], nullptr, &oldquit[i]);
+        if (oldquit[i].sa_handler != SIG_IGN)
+            sigaction(kQuitSignals[i], &sa, nullptr);
+    }
 }
 
 NProgram::~NProgram()
 {
     queue.clear();
     sigaction(SIGWINCH, &oldwinch, nullptr);
+    for (int i = 0; i < 4; ++i)
+        sigaction(kQuitSignals[i], &oldquit[i], nullptr);
 }
 
 bool NProgram::isresizepending()
 {
     return resizeflag != 0;
+}
+
+bool NProgram::isquitrequested()
+{
+    return quitflagfromsignal != 0;
 }
 
 void NProgram::clearresizeflag()
@@ -95,6 +119,8 @@ void NProgram::runiteration()
     checktimer();
     readinput();
     drainqueue();
+    if (isquitrequested())
+        quitflag = true;
 }
 
 void NProgram::checktimer()

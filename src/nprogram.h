@@ -33,6 +33,9 @@ public:
 
     // The process-wide resize flag, set by the SIGWINCH handler.
     static bool isresizepending();
+    // Set by SIGINT, SIGTERM, SIGHUP and SIGQUIT: the loop ends as if the user had quit,
+    // so the owner still saves what it must and the terminal is given back in order.
+    static bool isquitrequested();
 
 protected:
     // Queues the timer event when it is due.
@@ -47,6 +50,7 @@ protected:
 
 private:
     struct sigaction oldwinch {};
+    struct sigaction oldquit[4] {};
 };
 
 #endif

@@ -26,6 +26,10 @@ void NView::resize(int rows, int cols)
     wresize(win, std::max(rows, 1), std::max(cols, 1));
     rect.rows = rows;
     rect.cols = cols;
+    // ncurses refuses a place off the screen and moves windows when the screen shrinks:
+    // take the view's own place again now that the screen may have room for it.
+    if (pan)
+        move_panel(pan, getabsbegrow(), getabsbegcol());
     needrefresh = true;
 }
 
@@ -33,6 +37,14 @@ void NView::move(int begrow, int begcol)
 {
     rect.begrow = begrow;
     rect.begcol = begcol;
+    // Resizing the terminal lets ncurses cut windows down to the screen, or stretch those
+    // as tall or wide as the old screen to the new one: take the view's own size back.
+    const int rows = std::max(rect.rows, 1);
+    const int cols = std::max(rect.cols, 1);
+    if (win && (getmaxy(win) != rows || getmaxx(win) != cols)) {
+        wresize(win, rows, cols);
+        needrefresh = true;
+    }
     if (pan)
         move_panel(pan, getabsbegrow(), getabsbegcol());
 }

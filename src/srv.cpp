@@ -11,6 +11,7 @@
 
 std::atomic<int> Srv::sleepstepus{100000};
 std::atomic<int> Srv::pollwaitus{1000000};
+std::atomic<size_t> Srv::maxreplyitems{2000000};
 
 namespace {
 
@@ -123,6 +124,10 @@ std::unique_ptr<Item> Srv::request(const char* fmt, ...)
     va_start(args, fmt);
     auto tree = vrequest(fmt, args);
     va_end(args);
+    if (tree)
+        answering = true;
+    else if (sock == -1)
+        answering = false;
     return tree;
 }
 
@@ -160,7 +165,7 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
 
     std::string errortext; // a parse error still leaves the partial tree, which is used
     std::lock_guard<std::mutex> hold(connmutex);
-    return parsexml(text.data(), text.size(), errortext);
+    return parsexml(text.data(), text.size(), errortext, maxreplyitems);
 }
 
 void Srv::connect()
@@ -171,6 +176,7 @@ void Srv::connect()
         // Two threads may have found the host offline at once: the second one is done.
         if (sock != -1)
             return;
+        answering = false; // a new connection has still to show that it answers
         TConnect::connect();
         if (sock != -1)
             msgcheckpending = lastmsgseqno > 0;

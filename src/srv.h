@@ -79,6 +79,11 @@ public:
     PtrList acctmgrinfosnapshots;
     std::atomic<bool> forceccstatus{false};
     std::atomic<bool> unauthorized{false};
+    // The client has answered a request on the current connection and its last exchange
+    // did not lose the connection. A client that takes connections and then says nothing,
+    // or answers nothing but the login, is of no more use than one that is down.
+    std::atomic<bool> answering{false};
+    bool isonline() const { return sock != -1 && answering; }
     std::string hostid;
     std::string password;
     std::atomic<int> tick{0};
@@ -89,6 +94,9 @@ public:
     static std::atomic<int> sleepstepus;
     // Wait between two polls of a command's job on the client; tests shorten it.
     static std::atomic<int> pollwaitus;
+    // Most elements taken from one reply: an element costs over 100 bytes, several times
+    // its text, so a flood of tiny ones is cut there instead of eating all memory.
+    static std::atomic<size_t> maxreplyitems;
     // Text given back by the account commands for input the request cannot hold.
     static const char* const kInputTooLong;
 

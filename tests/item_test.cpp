@@ -212,6 +212,33 @@ TEST(XmlParser, DeepNestingIsCutNotOverflowed)
     EXPECT_GT(xml.size(), 1000u);
 }
 
+TEST(XmlParser, FloodOfElementsIsCutAtTheLimit)
+{
+    std::string text = "<client_state>";
+    for (int i = 0; i < 1010; ++i)
+        text += "<a><b/></a>";
+    text += "</client_state>";
+    std::string err;
+    auto root = parsexml(text.data(), text.size(), err, 1000);
+    EXPECT_EQ(err, "XML error:too many elements");
+    ASSERT_EQ(root->getchildren().size(), 1u);
+    Item* cs = root->getchildren()[0].get();
+    EXPECT_EQ(cs->getchildren().size(), 500u); // 1 + 499 * 2 elements, and one more <a>
+    EXPECT_EQ(cs->getchildren().back()->getchildren().size(), 0u);
+
+    // Up to the limit everything is read, and without one there is none.
+    text = "<client_state>";
+    for (int i = 0; i < 999; ++i)
+        text += "<a/>";
+    text += "</client_state>";
+    err.clear();
+    root = parsexml(text.data(), text.size(), err, 1000);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(root->getchildren()[0]->getchildren().size(), 999u);
+    root = parsexml(text.data(), text.size(), err);
+    EXPECT_EQ(root->getchildren()[0]->getchildren().size(), 999u);
+}
+
 TEST(XmlParser, DestroysVeryDeepHandBuiltTree)
 {
     auto root = std::make_unique<Item>("");

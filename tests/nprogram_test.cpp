@@ -228,6 +228,43 @@ TEST_F(Program, RestoresTheSignalHandlerItReplaced)
     sigaction(SIGWINCH, &before, nullptr);
 }
 
+TEST_F(Program, QuitSignalsEndTheLoopInOrder)
+{
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    struct sigaction before[4] {};
+    for (int i = 0; i < 4; ++i)
+        sigaction(signals[i], nullptr, &before[i]);
+    for (int sig : signals) {
+        TestProgram prog(&log);
+        screen->type("x");
+        std::raise(sig); // would end the whole test binary without the handler
+        EXPECT_TRUE(NProgram::isquitrequested()) << sig;
+        prog.mainloop();
+        EXPECT_TRUE(prog.quit()) << sig;
+    }
+    {
+        TestProgram prog(&log);
+        EXPECT_FALSE(NProgram::isquitrequested()) << "a new program starts afresh";
+    }
+    for (int i = 0; i < 4; ++i) {
+        struct sigaction after {};
+        sigaction(signals[i], nullptr, &after);
+        EXPECT_EQ(after.sa_handler, before[i].sa_handler) << signals[i];
+    }
+    // Under nohup a hangup is meant to be ignored, and stays so.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGHUP, &ignore, nullptr);
+    {
+        TestProgram prog(&log);
+        struct sigaction during {};
+        sigaction(SIGHUP, nullptr, &during);
+        EXPECT_EQ(during.sa_handler, SIG_IGN);
+    }
+    sigaction(SIGHUP, &before[2], nullptr);
+}
+
 TEST_F(Program, QueuedEventsAreFreedWithTheProgram)
 {
     auto prog = std::make_unique<TestProgram>();

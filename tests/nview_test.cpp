@@ -104,6 +104,48 @@ TEST_F(View, ResizeKeepsThePlaceAndMoveDoesNotRedraw)
     EXPECT_FALSE(v.needrefresh);
 }
 
+TEST_F(View, PlaceRefusedByATinyScreenIsTakenOnceTheScreenGrows)
+{
+    reopen({1, 1});
+    NGroup root(NRect{0, 0, LINES, COLS});
+    // Row 1 lies below a screen of one row: ncurses refuses to put the window there.
+    auto* frame = root.insert(std::make_unique<NGroup>(NRect{1, 0, 1, 1}));
+    auto* pane = frame->insert(std::make_unique<NView>(NRect{1, 1, 1, 1}));
+    resizeterm(1, 3); // shrinking moves windows that no longer fit
+    resizeterm(24, 80);
+    frame->resize(22, 80);
+    pane->resize(5, 60);
+    EXPECT_EQ(getbegy(frame->win), 1);
+    EXPECT_EQ(getbegx(frame->win), 0);
+    EXPECT_EQ(getbegy(pane->win), 2);
+    EXPECT_EQ(getbegx(pane->win), 1);
+    EXPECT_EQ(getmaxy(pane->win), 5);
+    EXPECT_EQ(getmaxx(pane->win), 60);
+}
+
+TEST_F(View, MoveGivesBackTheSizeATerminalResizeTookAway)
+{
+    NGroup box(NRect{8, 20, 6, 40});
+    auto* text = box.insert(std::make_unique<NView>(NRect{2, 2, 1, 36}));
+    box.refresh();
+    // ncurses cuts every window down to a one-cell screen, and then stretches the ones
+    // as tall or as wide as that screen to the next size.
+    resizeterm(1, 1);
+    resizeterm(24, 80);
+    EXPECT_NE(getmaxx(text->win), 36);
+    box.move(9, 20);
+    EXPECT_EQ(getmaxy(box.win), 6);
+    EXPECT_EQ(getmaxx(box.win), 40);
+    EXPECT_EQ(getmaxy(text->win), 1);
+    EXPECT_EQ(getmaxx(text->win), 36);
+    EXPECT_EQ(getbegy(text->win), 11);
+    EXPECT_EQ(getbegx(text->win), 22);
+    EXPECT_TRUE(box.needrefresh) << "the content was lost with the size";
+    box.refresh();
+    box.move(10, 20); // an ordinary move still draws nothing
+    EXPECT_FALSE(box.needrefresh);
+}
+
 TEST_F(View, PuteventClimbsToTheProgramOrIsDiscarded)
 {
     TestProgram prog;

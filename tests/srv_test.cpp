@@ -156,6 +156,42 @@ TEST_F(SrvTest, ReplyEnvelopeIsCheckedAndContentParsed)
     EXPECT_TRUE(t->find("project_name"));
 }
 
+TEST_F(SrvTest, FloodOfElementsInAReplyIsCut)
+{
+    Srv::maxreplyitems = 100;
+    auto s = host();
+    std::string flood = "<client_state>";
+    for (int i = 0; i < 1000; ++i)
+        flood += "<result/>";
+    server.queuereply("get_state", flood + "</client_state>");
+    auto tree = s->request("<get_state/>");
+    ASSERT_TRUE(tree);
+    Item* cs = tree->find("client_state");
+    ASSERT_TRUE(cs);
+    EXPECT_EQ(cs->getchildren().size(), 99u) << "the partial tree is used";
+}
+
+TEST_F(SrvTest, ReplyOverTheSizeLimitIsDroppedAndTheHostRecovers)
+{
+    TConnect::maxreplysize = 1 << 20;
+    auto s = host();
+    server.sethugesize(3 << 20);
+    server.setfault("get_state", Fault::huge, 1);
+    EXPECT_FALSE(s->request("<get_state/>"));
+    EXPECT_EQ(s->sock, -1) << "the rest of the flood must not be read as the next reply";
+    EXPECT_TRUE(s->request("<get_state/>"));
+
+    // Under the limit the same flood is an ordinary, well-formed state.
+    server.sethugesize(512 << 10);
+    server.setfault("get_state", Fault::huge, 1);
+    auto tree = s->request("<get_state/>");
+    ASSERT_TRUE(tree);
+    Item* cs = tree->find("client_state");
+    ASSERT_TRUE(cs);
+    EXPECT_GT(cs->children("project").size(), 10000u);
+    EXPECT_EQ(cs->children("project").back()->find("project_name")->value(), "p");
+}
+
 TEST_F(SrvTest, RequestTooLongForTheLimitIsNotSent)
 {
     auto s = host();
@@ -439,6 +475,41 @@ TEST_F(SrvTest, FailingPeerLeavesTheThreadAliveAndTheHostRecovers)
         s->jointhread();
         Snapshot st(s->statesnapshots);
         EXPECT_TRUE(st->find("client_state"));
+    }
+}
+
+TEST_F(SrvTest, HostIsOnlineOnlyWhileItAnswers)
+{
+    auto s = host();
+    EXPECT_FALSE(s->isonline());
+    ASSERT_TRUE(s->request("<get_state/>"));
+    EXPECT_TRUE(s->isonline());
+    server.setfault("get_state", Fault::closemidreply, 1);
+    EXPECT_FALSE(s->request("<get_state/>"));
+    EXPECT_FALSE(s->isonline());
+    ASSERT_TRUE(s->request("<get_state/>"));
+    EXPECT_TRUE(s->isonline());
+    // A reply without its envelope is no answer, but the connection stays: no change.
+    server.queueraw("get_state", "nonsense\003");
+    EXPECT_FALSE(s->request("<get_state/>"));
+    EXPECT_TRUE(s->isonline());
+}
+
+TEST_F(SrvTest, ClientThatTakesConnectionsButNeverAnswersIsNotOnline)
+{
+    TConnect::replytimeoutms = 300;
+    for (const char* silent : {"*", "get_state"}) {
+        server.clearfaults();
+        server.clearrequests();
+        server.setfault(silent, Fault::stall);
+        auto s = host();
+        s->startthread();
+        // Connected, and (for get_state) even logged in, yet nothing ever comes back.
+        ASSERT_TRUE(server.waitforname(silent[0] == '*' ? "auth1" : "get_state", 2)) << silent;
+        EXPECT_FALSE(s->isonline()) << silent;
+        server.clearfaults();
+        EXPECT_TRUE(eventually([&] { return s->isonline(); })) << silent;
+        s->jointhread();
     }
 }
 

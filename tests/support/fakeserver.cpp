@@ -112,6 +112,7 @@ Fault faultbyname(const std::string& name, bool& ok)
         {"stall", Fault::stall},         {"stall-mid", Fault::stallmidreply},
         {"close-mid", Fault::closemidreply}, {"chunks", Fault::tinychunks},
         {"garbage", Fault::garbage},     {"close", Fault::close},
+        {"huge", Fault::huge},
     };
     auto it = names.find(name);
     ok = it != names.end();
@@ -389,6 +390,8 @@ bool FakeServer::send(int fd, const std::string& bytes, Fault fault)
         }
         return true;
     }
+    case Fault::huge:
+        return sendhuge(fd);
     case Fault::garbage: {
         std::string junk;
         unsigned x = 12345;
@@ -402,6 +405,50 @@ bool FakeServer::send(int fd, const std::string& bytes, Fault fault)
     }
     }
     return false;
+}
+
+bool FakeServer::sendhuge(int fd)
+{
+    // A well-formed state of many small elements, produced piece by piece: the size
+    // asked for may be far more than this process should hold.
+    const std::string head = "<boinc_gui_rpc_reply>\n<client_state>\n";
+    const std::string tail = "</client_state>\n</boinc_gui_rpc_reply>\n\003";
+    const std::string unit = "<project><project_name>p</project_name></project>\n";
+    const size_t total = std::max(hugesize_.load(), head.size() + tail.size());
+    std::string piece;
+    while (piece.size() < 65536)
+        piece += unit;
+    size_t body = total - head.size() - tail.size();
+    auto sendall = [&](const char* p, size_t n) {
+        while (n > 0) {
+            if (stopping_)
+                return false;
+            ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
+            if (k < 0 && errno == EINTR)
+                continue;
+            if (k <= 0)
+                return false;
+            p += k;
+            n -= static_cast<size_t>(k);
+        }
+        return true;
+    };
+    if (!sendall(head.data(), head.size()))
+        return false;
+    while (body > 0) {
+        size_t n = std::min(body, piece.size());
+        // Whole units while they fit, blanks for the odd rest: the text stays well-formed.
+        std::string last;
+        const char* p = piece.data();
+        if (n < piece.size()) {
+            last = piece.substr(0, n - n % unit.size()) + std::string(n % unit.size(), ' ');
+            p = last.data();
+        }
+        if (!sendall(p, n))
+            return false;
+        body -= n;
+    }
+    return sendall(tail.data(), tail.size());
 }
 
 void FakeServer::idle(int fd)

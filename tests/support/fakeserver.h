@@ -30,6 +30,7 @@ enum class Fault {
     tinychunks,     // deliver the reply a few bytes at a time
     garbage,        // answer with random bytes and an end byte
     close,          // close the connection without answering
+    huge,           // stream a generated reply of hugesize() bytes, never held in memory
 };
 
 Fault faultbyname(const std::string& name, bool& ok);
@@ -69,6 +70,9 @@ public:
     void setfault(const std::string& name, Fault fault, int count = -1);
     void clearfaults();
     void setchunksize(size_t bytes) { chunksize_ = bytes ? bytes : 1; }
+    // Size of the reply of the huge fault, envelope and end byte included.
+    void sethugesize(size_t bytes) { hugesize_ = bytes; }
+    size_t hugesize() const { return hugesize_; }
 
     // Message log, numbered from 1.
     void addmessage(const std::string& body, const std::string& project = std::string(),
@@ -117,6 +121,7 @@ private:
     std::string messagesreply(const std::string& body) const;
     Fault takefault(const std::string& name);
     bool send(int fd, const std::string& bytes, Fault fault);
+    bool sendhuge(int fd);
     void idle(int fd);
     void record(FakeRequest& r);
 
@@ -138,6 +143,7 @@ private:
     std::map<std::string, std::deque<std::pair<bool, std::string>>> queued_; // (raw, text)
     std::map<std::string, std::pair<Fault, int>> faults_;
     std::atomic<size_t> chunksize_{3};
+    std::atomic<size_t> hugesize_{size_t(300) << 20};
     std::vector<Message> messages_;
     std::vector<FakeRequest> records_;
     std::string logfile_;

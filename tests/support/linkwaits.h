@@ -11,7 +11,7 @@ public:
     LinkWaits(int sleepstepus, int pollwaitus, int replytimeoutms = 15000)
         : sleepstep_(Srv::sleepstepus), pollwait_(Srv::pollwaitus),
           replytimeout_(TConnect::replytimeoutms), replytotal_(TConnect::replytotalms),
-          maxreply_(TConnect::maxreplysize)
+          maxreply_(TConnect::maxreplysize), maxitems_(Srv::maxreplyitems)
     {
         Srv::sleepstepus = sleepstepus;
         Srv::pollwaitus = pollwaitus;
@@ -24,13 +24,14 @@ public:
         TConnect::replytimeoutms = replytimeout_;
         TConnect::replytotalms = replytotal_;
         TConnect::maxreplysize = maxreply_;
+        Srv::maxreplyitems = maxitems_;
     }
     LinkWaits(const LinkWaits&) = delete;
     LinkWaits& operator=(const LinkWaits&) = delete;
 
 private:
     int sleepstep_, pollwait_, replytimeout_, replytotal_;
-    size_t maxreply_;
+    size_t maxreply_, maxitems_;
 };
 
 // Number of open descriptors of this process.

@@ -34,8 +34,10 @@ const char kHelp[] =
     "  --refuse-login       refuse every login\n"
     "  --no-auth            answer every request without a login\n"
     "  --fault KIND:NAME    misbehave on every request NAME (\"*\": all requests);\n"
-    "                       KIND: stall, stall-mid, close-mid, chunks, garbage, close\n"
+    "                       KIND: stall, stall-mid, close-mid, chunks, garbage, close,\n"
+    "                       huge (a generated state reply of --huge-size bytes)\n"
     "  --chunk-size N       bytes per piece for the chunks fault (default 3)\n"
+    "  --huge-size N        bytes of the huge reply (default 314572800: 300 MB)\n"
     "  --messages N         start with N messages in the message log\n"
     "  --no-stdin           take no commands; run until SIGTERM or SIGINT\n"
     "  -h, --help           show this text\n"
@@ -160,6 +162,7 @@ int main(int argc, char** argv)
         {"no-auth", no_argument, nullptr, 'A'},
         {"fault", required_argument, nullptr, 'f'},
         {"chunk-size", required_argument, nullptr, 'c'},
+        {"huge-size", required_argument, nullptr, 'H'},
         {"messages", required_argument, nullptr, 'm'},
         {"no-stdin", no_argument, nullptr, 'n'},
         {"help", no_argument, nullptr, 'h'},
@@ -167,6 +170,7 @@ int main(int argc, char** argv)
     };
     int port = 0, messages = 0;
     size_t chunk = 3;
+    size_t hugesize = size_t(300) << 20;
     bool refuse = false, noauth = false, usestdin = true;
     std::string password, replies, logfile;
     std::vector<std::string> faults;
@@ -182,6 +186,7 @@ int main(int argc, char** argv)
         case 'A': noauth = true; break;
         case 'f': faults.push_back(optarg); break;
         case 'c': chunk = static_cast<size_t>(atol(optarg)); break;
+        case 'H': hugesize = static_cast<size_t>(atoll(optarg)); break;
         case 'm': messages = atoi(optarg); break;
         case 'n': usestdin = false; break;
         case 'h': fputs(kHelp, stdout); return 0;
@@ -209,6 +214,7 @@ int main(int argc, char** argv)
     server.setrefuselogin(refuse);
     server.setrequireauth(!noauth);
     server.setchunksize(chunk);
+    server.sethugesize(hugesize);
     for (int i = 1; i <= messages; ++i)
         server.addmessage("Message number " + std::to_string(i), i % 3 ? "" : "Alpha@Home");
     for (const std::string& f : faults) {

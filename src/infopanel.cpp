@@ -130,26 +130,24 @@ std::string dayword(int64_t day)
     return std::string();
 }
 
-void InfoPanel::countresults(const Item* statetree)
+void InfoPanel::countresults(const Item* statetree, uint64_t stamp)
 {
     nactive = nrun = nwait = ndone = 0;
     Item* cs = statetree->find("client_state");
     if (!cs)
         return;
-    std::vector<Item*> results = cs->children("result");
-    nall = static_cast<int>(results.size());
-    for (Item* r : results) {
-        Item* ready = r->find("ready_to_report");
-        Item* active = r->find("active_task");
-        if (ready)
+    // The fields the task list gathers from the same snapshot on the same tick.
+    const StateResults& state = stateresults(stamp, cs);
+    nall = static_cast<int>(state.results.size());
+    for (const TaskFields& f : state.fields) {
+        if (f.readytoreport)
             ++ndone;
-        if (active) {
+        if (f.activetask) {
             ++nactive;
-            Item* ats = active->find("active_task_state");
-            if (ats && ats->intvalue() == 1)
+            if (f.activetaskstate && f.activetaskstate->intvalue() == 1)
                 ++nrun;
         }
-        if (!ready && !active)
+        if (!f.readytoreport && !f.activetask)
             ++nwait;
     }
     nother = nall - nrun - ndone - nwait;
@@ -169,49 +167,35 @@ void InfoPanel::readdisk(const Item* disktree)
         dboinc += numberof(p, "disk_usage");
 }
 
-void InfoPanel::readstatistics(const Item* statstree, const Item* statetree)
+void InfoPanel::summarisestatistics(const Item* statstree)
 {
-    usertotal = useravg = hosttotal = hostavg = 0;
-    userdaily = hostdaily = 0;
-    projects.clear();
-    double todayuser = 0, todayhost = 0, prevuser = 0, prevhost = 0;
-
+    StatsSummary sum;
     Item* statistics = statstree->find("statistics");
     std::vector<Item*> perproject;
     if (statistics)
         perproject = statistics->children("project_statistics");
 
     // The newest day of all projects, from the very tree summed up below.
-    laststatday = 0;
     for (Item* ps : perproject)
         for (Item* ds : ps->children("daily_statistics"))
             if (Item* day = ds->find("day"))
-                laststatday = std::max(laststatday, secondsfromdouble(day->doublevalue()));
+                sum.laststatday = std::max(sum.laststatday, secondsfromdouble(day->doublevalue()));
 
-    Item* clientstate = statetree ? statetree->find("client_state") : nullptr;
+    double todayuser = 0, todayhost = 0, prevuser = 0, prevhost = 0;
     for (Item* ps : perproject) {
-        ProjectStat stat;
+        StatsSummary::Project entry;
         Item* url = ps->find("master_url");
-        stat.name = url && statetree ? projectnamebyurl(statetree, url->value()) : "???";
-        if (clientstate) {
-            for (Item* p : clientstate->children("project")) {
-                Item* name = directchild(p, "project_name");
-                if (!name || name->value() != stat.name)
-                    continue;
-                if (p->find("suspended_via_gui"))
-                    stat.flags += "[Susp.] ";
-                if (p->find("dont_request_more_work"))
-                    stat.flags += "[N.N.Tsk.] ";
-                break;
-            }
-        }
+        entry.hasurl = url != nullptr;
+        if (url)
+            entry.url = url->value();
+        ProjectStat& stat = entry.stat;
 
         std::vector<Item*> days = ps->children("daily_statistics");
         sortnewestfirst(days);
         if (!days.empty()) {
             for (auto it = days.rbegin(); it != days.rend(); ++it) {
                 Item* day = (*it)->find("day");
-                if (day && day->doublevalue() == static_cast<double>(laststatday)) {
+                if (day && day->doublevalue() == static_cast<double>(sum.laststatday)) {
                     todayuser += numberof(*it, "user_total_credit");
                     todayhost += numberof(*it, "host_total_credit");
                     if (days.size() >= 2) {
@@ -233,21 +217,77 @@ void InfoPanel::readstatistics(const Item* statstree, const Item* statetree)
                 stat.userdaily = stat.usertotal;
                 stat.hostdaily = stat.hosttotal;
             }
-            usertotal += stat.usertotal;
-            useravg += numberof(newest, "user_expavg_credit");
-            hosttotal += stat.hosttotal;
-            hostavg += numberof(newest, "host_expavg_credit");
+            sum.usertotal += stat.usertotal;
+            sum.useravg += numberof(newest, "user_expavg_credit");
+            sum.hosttotal += stat.hosttotal;
+            sum.hostavg += numberof(newest, "host_expavg_credit");
+        }
+        sum.projects.push_back(std::move(entry));
+    }
+    sum.userdaily = todayuser - prevuser;
+    sum.hostdaily = todayhost - prevhost;
+
+    // The order needs only the statistics: names and flags do not take part in it.
+    std::stable_sort(sum.projects.begin(), sum.projects.end(),
+                     [](const StatsSummary::Project& a, const StatsSummary::Project& b) {
+                         if (a.stat.day != b.stat.day)
+                             return a.stat.day > b.stat.day;
+                         return gainkey(a.stat) > gainkey(b.stat);
+                     });
+    stats = std::move(sum);
+}
+
+void InfoPanel::readstatistics(const Item* statstree, uint64_t stamp, const Item* statetree)
+{
+    // Statistics arrive every few minutes, the state every two seconds: what comes from
+    // the statistics alone is worked out once per snapshot.
+    if (stamp == 0 || stamp != statsstamp) {
+        summarisestatistics(statstree);
+        statsstamp = stamp;
+    }
+    laststatday = stats.laststatday;
+    usertotal = stats.usertotal;
+    useravg = stats.useravg;
+    hosttotal = stats.hosttotal;
+    hostavg = stats.hostavg;
+    userdaily = stats.userdaily;
+    hostdaily = stats.hostdaily;
+
+    Item* clientstate = statetree ? statetree->find("client_state") : nullptr;
+    // The state's projects, gathered once: looking each project up in the whole state
+    // would walk every task of it again, per project.
+    std::vector<Item*> stateprojects;
+    if (clientstate)
+        stateprojects = clientstate->children("project");
+    auto projectname = [&](const std::string& url) -> std::string {
+        if (!clientstate)
+            return "ERR2"; // what projectnamebyurl gives for a state without client_state
+        for (Item* p : stateprojects) {
+            Item* k = directchild(p, "master_url");
+            Item* w = directchild(p, "project_name");
+            if (k && w && k->value() == url)
+                return w->value();
+        }
+        return "???";
+    };
+    projects.clear();
+    for (const StatsSummary::Project& entry : stats.projects) {
+        ProjectStat stat = entry.stat;
+        stat.name = entry.hasurl && statetree ? projectname(entry.url) : "???";
+        if (clientstate) {
+            for (Item* p : stateprojects) {
+                Item* name = directchild(p, "project_name");
+                if (!name || name->value() != stat.name)
+                    continue;
+                if (p->find("suspended_via_gui"))
+                    stat.flags += "[Susp.] ";
+                if (p->find("dont_request_more_work"))
+                    stat.flags += "[N.N.Tsk.] ";
+                break;
+            }
         }
         projects.push_back(std::move(stat));
     }
-    userdaily = todayuser - prevuser;
-    hostdaily = todayhost - prevhost;
-
-    std::stable_sort(projects.begin(), projects.end(), [](const ProjectStat& a, const ProjectStat& b) {
-        if (a.day != b.day)
-            return a.day > b.day;
-        return gainkey(a) > gainkey(b);
-    });
 }
 
 void InfoPanel::updatedata()
@@ -257,7 +297,7 @@ void InfoPanel::updatedata()
     Snapshot state(srv->statesnapshots);
     if (!state)
         return;
-    countresults(state.get());
+    countresults(state.get(), state.stamp());
     if (srv->diskusagesnapshots.empty())
         return;
     Snapshot disk(srv->diskusagesnapshots);
@@ -265,9 +305,9 @@ void InfoPanel::updatedata()
         readdisk(disk.get());
     if (srv->statisticssnapshots.empty())
         return;
-    Snapshot stats(srv->statisticssnapshots);
-    if (stats)
-        readstatistics(stats.get(), state.get());
+    Snapshot statstree(srv->statisticssnapshots);
+    if (statstree)
+        readstatistics(statstree.get(), statstree.stamp(), state.get());
 }
 
 void InfoPanel::eventhandle(NEvent* ev)

@@ -53,9 +53,25 @@ public:
     std::vector<ProjectStat> projects;
 
 private:
-    void countresults(const Item* statetree);
+    void countresults(const Item* statetree, uint64_t stamp);
     void readdisk(const Item* disktree);
-    void readstatistics(const Item* statstree, const Item* statetree);
+    void readstatistics(const Item* statstree, uint64_t stamp, const Item* statetree);
+    void summarisestatistics(const Item* statstree);
+
+    // What one statistics snapshot gives, projects in display order without names.
+    struct StatsSummary {
+        struct Project {
+            bool hasurl = false;
+            std::string url;
+            ProjectStat stat;
+        };
+        std::vector<Project> projects;
+        int64_t laststatday = 0;
+        double usertotal = 0, useravg = 0, hosttotal = 0, hostavg = 0;
+        double userdaily = 0, hostdaily = 0;
+    };
+    StatsSummary stats;
+    uint64_t statsstamp = 0; // of the snapshot summed up in stats
     // Draw helpers: each prints at `row` when it lies in the window and returns the next row.
     int putline(int row, int attr, const std::string& text);
     int putpair(int row, int attr, const char* one, const char* user, const char* host,

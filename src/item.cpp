@@ -4,11 +4,56 @@
 #include <locale.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
-Item::Item(std::string name) : name_(std::move(name)) {}
+namespace {
+
+// Spellings stop being added here past this many, so that a peer that makes up names
+// cannot make the table grow without end.
+constexpr size_t kMaxSharedNames = 4096;
+
+std::mutex& nametablelock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::unordered_set<std::string>& nametable()
+{
+    // Never destroyed: elements may be destroyed while the process ends.
+    static auto* table = new std::unordered_set<std::string>;
+    return *table;
+}
+
+// The table's spelling of a name, or null when the table is full and lacks it.
+const std::string* sharedname(const std::string& name)
+{
+    std::lock_guard<std::mutex> hold(nametablelock());
+    auto& table = nametable();
+    auto it = table.find(name);
+    if (it != table.end())
+        return &*it;
+    if (table.size() >= kMaxSharedNames)
+        return nullptr;
+    return &*table.insert(name).first;
+}
+
+} // namespace
+
+Item::Item(std::string name)
+{
+    name_ = sharedname(name);
+    if (!name_) {
+        name_ = new std::string(std::move(name));
+        ownsname_ = true;
+    }
+}
 
 Item::~Item()
 {
@@ -22,6 +67,8 @@ Item::~Item()
             pending.push_back(std::move(c));
         it->children_.clear();
     }
+    if (ownsname_)
+        delete name_;
 }
 
 int Item::intvalue() const
@@ -29,13 +76,68 @@ int Item::intvalue() const
     return atoi(value_.c_str());
 }
 
+namespace {
+
+// The plain decimals that clients send ("1796793406.083613", "-1", "0.000000"), read
+// without strtod when the result is exact anyway: digits that fit in 2^53 divided by a
+// power of ten up to 10^22 are both exact doubles, so the one division rounds the same
+// way strtod does. False for everything else (exponents, hex, inf, blanks, long numbers).
+bool fastdecimal(const char* s, double& out)
+{
+    static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = s;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    uint64_t digits = 0;
+    int count = 0;     // significant digits taken
+    int fraction = 0;  // of them after the point
+    bool any = false;
+    while (*p >= '0' && *p <= '9') {
+        if (digits || *p != '0')
+            ++count;
+        digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+        any = true;
+        ++p;
+        if (count > 18)
+            return false;
+    }
+    if (*p == '.') {
+        ++p;
+        while (*p >= '0' && *p <= '9') {
+            if (digits || *p != '0')
+                ++count;
+            digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+            ++fraction;
+            any = true;
+            ++p;
+            if (count > 18 || fraction > 22)
+                return false;
+        }
+    }
+    // What strtod might read further (an exponent, "0x1p3", "infinity") is left to it.
+    if (!any || (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') ||
+        digits > (uint64_t(1) << 53))
+        return false;
+    double d = static_cast<double>(digits) / kPow10[fraction];
+    out = negative ? -d : d;
+    return true;
+}
+
+} // namespace
+
 double Item::doublevalue() const
 {
+    const char* s = value_.c_str();
+    double d;
+    if (fastdecimal(s, d))
+        return d;
     // Client numbers always use a decimal point, whatever the user's locale says.
     static locale_t clocale = newlocale(LC_NUMERIC_MASK, "C", (locale_t)0);
-    const char* s = value_.c_str();
     char* end = nullptr;
-    double d = strtod_l(s, &end, clocale);
+    d = strtod_l(s, &end, clocale);
     return end == s ? 0.0 : d;
 }
 
@@ -63,10 +165,24 @@ void Item::removechild(Item* child)
     }
 }
 
-Item* Item::find(const std::string& name) const
+const Item* Item::findbelow(const Item* parent, const std::string& name, int levels)
 {
-    if (name_ == name)
-        return const_cast<Item*>(this);
+    for (const auto& c : parent->children_) {
+        if (*c->name_ == name)
+            return c.get();
+        if (c->children_.empty())
+            continue;
+        // Client replies are a few levels deep; only a hostile or hand-built tree is
+        // searched with a stack on the heap, so no tree can exhaust the thread's stack.
+        const Item* hit = levels > 0 ? findbelow(c.get(), name, levels - 1) : c->finddeep(name);
+        if (hit)
+            return hit;
+    }
+    return nullptr;
+}
+
+const Item* Item::finddeep(const std::string& name) const
+{
     // Explicit stack of (element, next child index) keeps pre-order without recursion.
     std::vector<std::pair<const Item*, size_t>> stack;
     stack.emplace_back(this, 0);
@@ -77,19 +193,26 @@ Item* Item::find(const std::string& name) const
             continue;
         }
         const Item* c = top.first->children_[top.second++].get();
-        if (c->name_ == name)
-            return const_cast<Item*>(c);
+        if (*c->name_ == name)
+            return c;
         if (!c->children_.empty())
             stack.emplace_back(c, 0);
     }
     return nullptr;
 }
 
+Item* Item::find(const std::string& name) const
+{
+    if (*name_ == name)
+        return const_cast<Item*>(this);
+    return const_cast<Item*>(findbelow(this, name, 32));
+}
+
 std::vector<Item*> Item::children(const std::string& name) const
 {
     std::vector<Item*> out;
     for (auto& c : children_)
-        if (name.empty() || c->name_ == name)
+        if (name.empty() || *c->name_ == name)
             out.push_back(c.get());
     return out;
 }
@@ -99,10 +222,10 @@ std::string Item::path() const
     std::vector<const Item*> chain;
     for (const Item* it = this; it; it = it->parent_)
         chain.push_back(it);
-    std::string p = chain.back()->name_;
+    std::string p = *chain.back()->name_;
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
         p += "/";
-        p += (*it)->name_;
+        p += *(*it)->name_;
     }
     return p;
 }
@@ -136,7 +259,7 @@ std::string Item::toxml(bool escape) const
     std::vector<Frame> stack;
     auto open = [&](const Item* it, size_t depth) {
         out.append(depth * 4, ' ');
-        out += "<" + text(it->name_) + ">" + valuetext(it->value_) + "\n";
+        out += "<" + text(*it->name_) + ">" + valuetext(it->value_) + "\n";
         stack.push_back({it, 0, depth});
     };
     open(this, 0);
@@ -148,7 +271,7 @@ std::string Item::toxml(bool escape) const
             continue;
         }
         out.append(f.depth * 4, ' ');
-        out += "</" + text(f.item->name_) + ">\n";
+        out += "</" + text(*f.item->name_) + ">\n";
         stack.pop_back();
     }
     return out;
@@ -247,6 +370,14 @@ std::string xmlquote(const std::string& s)
     return survivesparse(quoted) ? quoted : clusterquote(s);
 }
 
+// Builds the parser's elements with names from the shared table.
+struct ItemParse {
+    static std::unique_ptr<Item> make(const std::string* shared)
+    {
+        return std::unique_ptr<Item>(new Item(shared, Item::SharedName{}));
+    }
+};
+
 namespace {
 
 struct ParseState {
@@ -256,6 +387,10 @@ struct ParseState {
     size_t maxitems = SIZE_MAX;
     bool toodeep = false;
     bool toomany = false;
+    std::string scratch; // reused for every piece: a large reply has hundreds of thousands
+    // The shared spellings met in this parse (null: not in the table), so that the
+    // table's lock is taken once per name and parse, not once per element.
+    std::unordered_map<std::string, const std::string*> names;
 };
 
 // The text is read as ISO-8859-1, so expat hands us UTF-8 in which every original
@@ -304,9 +439,21 @@ void XMLCALL onstart(void* data, const XML_Char* name, const XML_Char**)
         XML_StopParser(st->parser, XML_FALSE);
         return;
     }
-    std::string n;
-    appendbytes(n, name, strlen(name));
-    Item* it = st->stack.back()->addchild(std::make_unique<Item>(std::move(n)));
+    st->scratch.clear();
+    appendbytes(st->scratch, name, strlen(name));
+    const std::string* shared;
+    auto known = st->names.find(st->scratch);
+    if (known != st->names.end()) {
+        shared = known->second;
+    } else {
+        shared = sharedname(st->scratch);
+        // A peer that makes up names must not make this cache as large as its reply.
+        if (st->names.size() < kMaxSharedNames)
+            st->names.emplace(st->scratch, shared);
+    }
+    std::unique_ptr<Item> element = shared ? ItemParse::make(shared)
+                                           : std::make_unique<Item>(st->scratch);
+    Item* it = st->stack.back()->addchild(std::move(element));
     st->stack.push_back(it);
 }
 
@@ -330,10 +477,9 @@ void XMLCALL ondata(void* data, const XML_Char* s, int len)
         blanks = s[i] == ' ';
     if (blanks)
         return;
-    Item* top = st->stack.back();
-    std::string piece;
-    appendbytes(piece, s, static_cast<size_t>(len));
-    top->appendvalue(piece);
+    st->scratch.clear();
+    appendbytes(st->scratch, s, static_cast<size_t>(len));
+    st->stack.back()->appendvalue(st->scratch.data(), st->scratch.size());
 }
 
 } // namespace

@@ -15,7 +15,7 @@ public:
     Item(const Item&) = delete;
     Item& operator=(const Item&) = delete;
 
-    const std::string& getname() const { return name_; }
+    const std::string& getname() const { return *name_; }
     const std::string& value() const { return value_; }
     const char* cvalue() const { return value_.c_str(); }
     int intvalue() const;
@@ -46,7 +46,21 @@ public:
     std::string toxml(bool escape) const;
 
 private:
-    std::string name_;
+    friend struct ItemParse;
+    struct SharedName {};
+    // An element whose name is a spelling of the shared name table.
+    Item(const std::string* shared, SharedName) : name_(shared) {}
+
+    // Pre-order search below `parent`, recursing at most `levels` deep before it goes on
+    // with finddeep; neither looks at the element itself.
+    static const Item* findbelow(const Item* parent, const std::string& name, int levels);
+    const Item* finddeep(const std::string& name) const;
+
+    // Names recur in every reply: each spelling is kept once in a table for the whole
+    // process, and elements point to it. Only names that come after the table is full
+    // are kept by their element (ownsname_).
+    const std::string* name_;
+    bool ownsname_ = false;
     std::string value_;
     std::vector<std::unique_ptr<Item>> children_;
     Item* parent_ = nullptr;

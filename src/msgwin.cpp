@@ -98,17 +98,29 @@ void MsgWin::updatedata()
         return;
     if (lastseqno == 0)
         startover();
-    if (Item* msgs = tree->find("msgs")) {
-        for (const auto& m : msgs->getchildren()) {
+    Item* msgs = tree->find("msgs");
+    if (msgs) {
+        // The update thread only ever appends to this list: when it is the one walked last
+        // time, the messages before the place reached then have all been seen. A long log
+        // then costs nothing per tick, and its lock is not held for long.
+        const auto& all = msgs->getchildren();
+        size_t from = 0;
+        if (lastseqno != 0 && msgs == walkedmsgs && srv == walkedsrv && all.size() >= walkedcount)
+            from = walkedcount;
+        for (size_t i = from; i < all.size(); ++i) {
+            const Item* m = all[i].get();
             if (m->getname() != "msg")
                 continue;
             // A message without a number cannot be placed in the log: left out.
             Item* seqno = m->find("seqno");
             if (!seqno || seqno->intvalue() <= lastseqno)
                 continue;
-            addmessage(m.get());
+            addmessage(m);
         }
+        walkedcount = all.size();
     }
+    walkedmsgs = msgs;
+    walkedsrv = srv;
     lastseqno = hostseqno;
     loggeneration = generation;
     setautoscroll(true);

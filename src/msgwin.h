@@ -4,6 +4,7 @@
 #ifndef VARNIX_MSGWIN_H
 #define VARNIX_MSGWIN_H
 
+#include <cstddef>
 #include <string>
 
 #include "nscrollview.h"
@@ -31,6 +32,10 @@ private:
 
     unsigned loggeneration = 0; // the host's log generation that the content shows
     bool needheader = true;     // the next message starts the content
+    // The message list walked last, whose first walkedcount elements have been seen.
+    const Item* walkedmsgs = nullptr;
+    const Srv* walkedsrv = nullptr;
+    size_t walkedcount = 0;
 };
 
 // Text shown for a message body: the CDATA marks that the reply parsing left are removed.

@@ -61,6 +61,16 @@ void NAttrString::vappend(int attr, const char* fmt, va_list ap)
     fragments.push_back(NAttrFragment{formatfragment(fmt, ap), attr});
 }
 
+void NAttrString::appendtext(int attr, std::string text)
+{
+    // What "%s" makes of it: up to a zero byte, cut at a whole character past the limit.
+    std::size_t len = std::strlen(text.c_str());
+    if (len > kMaxFragmentBytes)
+        len = wholecharlen(text.data(), kMaxFragmentBytes);
+    text.resize(len);
+    fragments.push_back(NAttrFragment{std::move(text), attr});
+}
+
 int NAttrString::getlen() const
 {
     int len = 0;

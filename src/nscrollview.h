@@ -28,7 +28,8 @@ public:
     void addstring(int attr, const char* fmt, ...) NATTR_PRINTF(3, 4);
     void clearcontent();
     int getstringcount() const { return static_cast<int>(content.size()); }
-    const NAttrString* getstring(int i) const;
+    // Virtual: a list may make a line's texts only when they are wanted.
+    virtual const NAttrString* getstring(int i) const;
     int getmaxcontentwidth() const;
     void setscrollbar(NScrollBar* bar) { scrollbar = bar; }
     void setautoscroll(bool on);

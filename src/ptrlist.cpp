@@ -17,17 +17,26 @@ void PtrList::pushpolled(std::unique_ptr<Item> tree)
 
 void PtrList::pushlocked(std::unique_ptr<Item> tree)
 {
+    static std::atomic<uint64_t> laststamp{0};
     if (tree)
-        entries.push_back(Entry{std::move(tree), 0});
+        entries.push_back(Entry{std::move(tree), 0, ++laststamp});
 }
 
 Item* PtrList::acquire()
 {
+    uint64_t stamp;
+    return acquire(stamp);
+}
+
+Item* PtrList::acquire(uint64_t& stamp)
+{
     std::lock_guard<std::mutex> hold(mutex);
+    stamp = 0;
     if (entries.empty())
         return nullptr;
     Entry& newest = entries.back();
     ++newest.uses;
+    stamp = newest.stamp;
     return newest.tree.get();
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -27,6 +28,10 @@ public:
 
     // The newest tree with its use count raised, or null when the list is empty.
     Item* acquire();
+    // The same, with the tree's stamp: a number given to each pushed tree, never given
+    // twice in the process (0 with no tree). Readers that derive figures from a snapshot
+    // that rarely changes keep them for as long as the stamp stays the same.
+    Item* acquire(uint64_t& stamp);
     // Gives a tree back, then destroys every entry that is neither newest nor in use.
     void release(Item* tree);
 
@@ -47,6 +52,7 @@ private:
     struct Entry {
         std::unique_ptr<Item> tree;
         int uses = 0;
+        uint64_t stamp = 0;
     };
     std::vector<Entry> entries; // oldest first
     mutable std::mutex mutex;
@@ -55,7 +61,7 @@ private:
 // Holds one acquired tree and releases it when it goes out of scope.
 class Snapshot {
 public:
-    explicit Snapshot(PtrList& list) : list_(list), tree_(list.acquire()) {}
+    explicit Snapshot(PtrList& list) : list_(list), tree_(list.acquire(stamp_)) {}
     ~Snapshot()
     {
         if (tree_)
@@ -66,9 +72,11 @@ public:
     Item* get() const { return tree_; }
     Item* operator->() const { return tree_; }
     explicit operator bool() const { return tree_ != nullptr; }
+    uint64_t stamp() const { return stamp_; }
 
 private:
     PtrList& list_;
+    uint64_t stamp_ = 0;
     Item* tree_;
 };
 

@@ -22,10 +22,13 @@ const char kEnvelopeTail[] = "\n</boinc_gui_rpc_request>\n\003";
 const char kReplyOpen[] = "<boinc_gui_rpc_reply>";
 const char kReplyClose[] = "</boinc_gui_rpc_reply>";
 
-// Pushes a poll's reply (if any) and marks the list as freshly polled.
+// Pushes a poll's reply (if any) and marks the list as freshly polled. The snapshots it
+// replaces go at once, here on the update thread: left for a reader's release, a large
+// client's trees would pile up between two ticks and be freed on the interface thread.
 void pollinto(Srv& srv, PtrList& list, const char* req)
 {
     list.pushpolled(srv.request("%s", req));
+    list.release(nullptr); // purges unused older entries, changes no use count
 }
 
 Item* directchild(const Item* parent, const char* name)

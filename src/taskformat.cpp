@@ -14,33 +14,29 @@
 
 std::string formatduration(int64_t s)
 {
-    char buf[32];
+    // Three of these per task line and tick: plain integer texts, no printf.
     if (s == 0)
         return "- ";
     if (s <= 99)
-        snprintf(buf, sizeof buf, "%llds", static_cast<long long>(s));
-    else if (s <= 5999)
-        snprintf(buf, sizeof buf, "%lldm", static_cast<long long>(s / 60));
-    else if (s <= 359999)
-        snprintf(buf, sizeof buf, "%lldh", static_cast<long long>(s / 3600));
-    else if (s <= 8639999)
-        snprintf(buf, sizeof buf, "%lldd", static_cast<long long>(s / 86400));
-    else
-        return "inf";
-    return buf;
+        return std::to_string(s) + "s";
+    if (s <= 5999)
+        return std::to_string(s / 60) + "m";
+    if (s <= 359999)
+        return std::to_string(s / 3600) + "h";
+    if (s <= 8639999)
+        return std::to_string(s / 86400) + "d";
+    return "inf";
 }
 
 std::string formatsize(uint64_t bytes)
 {
     double m = std::round(static_cast<double>(bytes) / 1048576.0);
-    char buf[48];
     if (m == 0)
         return "  -  ";
+    // Whole numbers below 2^45 either way: exact as integers, as "%.0f" prints them.
     if (m <= 9998)
-        snprintf(buf, sizeof buf, "%.0fM", m);
-    else
-        snprintf(buf, sizeof buf, "%.0fG", std::round(m / 1024.0));
-    return buf;
+        return std::to_string(static_cast<long long>(m)) + "M";
+    return std::to_string(static_cast<long long>(std::round(m / 1024.0))) + "G";
 }
 
 int64_t secondsfromdouble(double d)
@@ -115,6 +111,28 @@ TaskFields gathertaskfields(const Item* result)
     if (f.activetask)
         f.activetaskstate = f.activetask->find("active_task_state");
     return f;
+}
+
+const StateResults& stateresults(uint64_t stamp, const Item* clientstate)
+{
+    // Per thread: the windows read snapshots on the interface thread, tests may not.
+    thread_local uint64_t laststamp = 0;
+    thread_local const Item* lastclientstate = nullptr;
+    thread_local StateResults last;
+    if (stamp != 0 && stamp == laststamp && clientstate == lastclientstate)
+        return last;
+    last.results = clientstate->children("result");
+    last.fields.clear();
+    last.numbers.clear();
+    last.fields.reserve(last.results.size());
+    last.numbers.reserve(last.results.size());
+    for (const Item* r : last.results) {
+        last.fields.push_back(gathertaskfields(r));
+        last.numbers.push_back(readtasknumbers(last.fields.back()));
+    }
+    laststamp = stamp;
+    lastclientstate = clientstate;
+    return last;
 }
 
 std::string taskstatetext(const Item* result)
@@ -227,17 +245,39 @@ TaskSortKey maketasksortkey(const Item* result, const std::string& projectname)
     return maketasksortkey(result, gathertaskfields(result), projectname);
 }
 
+TaskNumbers readtasknumbers(const TaskFields& f)
+{
+    TaskNumbers n;
+    n.hasdone = readnumber(f.fractiondone, n.done);
+    n.hasreceived = readnumber(f.received, n.received);
+    n.hasestimate = readnumber(f.estimate, n.estimate);
+    n.hasdeadline = readnumber(f.deadline, n.deadline);
+    n.hasswap = readnumber(f.swap, n.swap);
+    return n;
+}
+
 TaskSortKey maketasksortkey(const Item* result, const TaskFields& f, const std::string& projectname)
+{
+    return maketasksortkey(result, f, readtasknumbers(f), projectname);
+}
+
+TaskSortKey maketasksortkey(const Item* result, const TaskFields& f, const TaskNumbers& n,
+                            const std::string& projectname)
 {
     TaskSortKey k;
     k.result = result;
     k.active = f.activetask != nullptr;
     k.readytoreport = f.readytoreport != nullptr;
-    k.hasdone = readnumber(f.fractiondone, k.done);
-    k.hasreceived = readnumber(f.received, k.received);
-    k.hasestimate = readnumber(f.estimate, k.estimate);
-    k.hasdeadline = readnumber(f.deadline, k.deadline);
-    k.hasswap = readnumber(f.swap, k.swap);
+    k.hasdone = n.hasdone;
+    k.done = n.done;
+    k.hasreceived = n.hasreceived;
+    k.received = n.received;
+    k.hasestimate = n.hasestimate;
+    k.estimate = n.estimate;
+    k.hasdeadline = n.hasdeadline;
+    k.deadline = n.deadline;
+    k.hasswap = n.hasswap;
+    k.swap = n.swap;
     k.project = upper(projectname);
     if (f.name)
         k.name = upper(f.name->value());

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class Item;
 
@@ -30,6 +31,18 @@ struct TaskFields {
     const Item* swap = nullptr;     // "swap_size"
 };
 TaskFields gathertaskfields(const Item* result);
+
+// The "result" children of a state's "client_state" with their fields, gathered once per
+// state snapshot (known by its stamp, PtrList::acquire): the windows that read the same
+// snapshot on one tick share the walk. Valid while the caller holds that snapshot; a
+// stamp of 0 is gathered afresh every time.
+struct TaskNumbers;
+struct StateResults {
+    std::vector<Item*> results;
+    std::vector<TaskFields> fields;
+    std::vector<TaskNumbers> numbers; // read during the same walk, while still at hand
+};
+const StateResults& stateresults(uint64_t stamp, const Item* clientstate);
 
 // The short state word of a "result" element ("Run", "Wait", "DoneEr", ...). A result
 // without "state" is judged by its active task alone.
@@ -66,9 +79,20 @@ struct TaskSortKey {
     std::string name;         // upper-cased task name
 };
 
+// The numbers of a result that the task list sorts by and shows; a "has" flag is false
+// when the element is missing or not a number (NaN). swap is read even then.
+struct TaskNumbers {
+    bool hasdone = false, hasreceived = false, hasestimate = false, hasdeadline = false;
+    bool hasswap = false;
+    double done = 0, received = 0, estimate = 0, deadline = 0, swap = 0;
+};
+TaskNumbers readtasknumbers(const TaskFields& f);
+
 // Reads the keys of one result; projectname is the name shown for its project.
 TaskSortKey maketasksortkey(const Item* result, const std::string& projectname);
 TaskSortKey maketasksortkey(const Item* result, const TaskFields& f, const std::string& projectname);
+TaskSortKey maketasksortkey(const Item* result, const TaskFields& f, const TaskNumbers& n,
+                            const std::string& projectname);
 // Strict weak ordering of the task list's sort modes; unknown modes sort as mode 1.
 bool taskbefore(int sortmode, const TaskSortKey& a, const TaskSortKey& b);
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <string_view>
 #include <unordered_map>
 
 #include "config.h"
@@ -17,37 +19,130 @@ namespace {
 
 const char* const kOptionKeys[] = {"column_view_mask", "tasks_list_mode", "tasks_sort_mode"};
 
-Item* directchild(const Item* parent, const char* name)
+// Element names and state words are compared thousands of times per tick: as views, a
+// length that differs settles it without reading the text.
+using namespace std::string_view_literals;
+
+bool is(const std::string& s, std::string_view word)
+{
+    return std::string_view(s) == word;
+}
+
+Item* directchild(const Item* parent, std::string_view name)
 {
     for (const auto& c : parent->getchildren())
-        if (c->getname() == name)
+        if (is(c->getname(), name))
             return c.get();
     return nullptr;
 }
 
+// Workunit names to the texts of their apps, for thousands of workunits per tick: one
+// flat table (no node per entry), each slot with the key's hash so that the key itself,
+// which lies in the snapshot, is compared only when the hashes agree.
+class WorkunitIndex {
+public:
+    explicit WorkunitIndex(size_t expected)
+    {
+        size_t capacity = 16;
+        while (capacity < expected * 2)
+            capacity <<= 1;
+        slots.resize(capacity);
+        mask = capacity - 1;
+    }
+
+    bool contains(std::string_view key) const { return lookup(key, hashof(key)).used; }
+
+    // Adds the key unless it is there already (the first one stays, like a first match).
+    void add(std::string_view key, const std::string* value)
+    {
+        size_t h = hashof(key);
+        Slot& slot = lookup(key, h);
+        if (slot.used)
+            return;
+        if (++count * 2 > slots.size()) {
+            grow();
+            add(key, value);
+            --count;
+            return;
+        }
+        slot = Slot{h, key, value, true};
+    }
+
+    // The value of the key; false when the key is not there.
+    bool find(std::string_view key, const std::string*& value) const
+    {
+        const Slot& slot = lookup(key, hashof(key));
+        value = slot.value;
+        return slot.used;
+    }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        std::string_view key;
+        const std::string* value = nullptr;
+        bool used = false;
+    };
+
+    static size_t hashof(std::string_view key) { return std::hash<std::string_view>{}(key); }
+
+    // The slot holding the key, or the free slot where it would go.
+    const Slot& lookup(std::string_view key, size_t h) const
+    {
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots[i];
+            if (!slot.used || (slot.hash == h && slot.key == key))
+                return slot;
+        }
+    }
+    Slot& lookup(std::string_view key, size_t h)
+    {
+        return const_cast<Slot&>(static_cast<const WorkunitIndex*>(this)->lookup(key, h));
+    }
+
+    void grow()
+    {
+        std::vector<Slot> old;
+        old.swap(slots);
+        slots.resize(old.size() * 2);
+        mask = slots.size() - 1;
+        for (const Slot& slot : old)
+            if (slot.used)
+                lookup(slot.key, slot.hash) = slot;
+    }
+
+    std::vector<Slot> slots;
+    size_t mask = 0;
+    size_t count = 0;
+};
+
 // The names shown for one state snapshot, looked up once per rebuild instead of once per
-// line. The first project or app that a linear search would meet wins.
+// line, and made ready to print once per project and app rather than once per task. The
+// first project or app that a linear search would meet wins. Keys point into the
+// snapshot, which the caller holds while this lives.
 class StateNames {
 public:
-    explicit StateNames(const Item* clientstate)
+    // Column texts go into `store`, where they outlive this object (and the snapshot).
+    StateNames(const Item* clientstate, bool swapshown, std::deque<std::string>& store)
+        : swapshown(swapshown), store(store), apps(clientstate->getchildren().size() / 2)
     {
         const auto& all = clientstate->getchildren();
         // Apps are looked for first among those of the workunit's own project (the
         // elements from a "project" up to the next one), then anywhere.
         std::vector<size_t> block(all.size(), 0);
-        std::vector<std::unordered_map<std::string, const Item*>> blockapps(1);
-        std::unordered_map<std::string, const Item*> anyapp;
+        std::vector<std::unordered_map<std::string_view, const Item*>> blockapps(1);
+        std::unordered_map<std::string_view, const Item*> anyapp;
         for (size_t i = 0; i < all.size(); ++i) {
             const Item* c = all[i].get();
-            if (c->getname() == "project" && i > 0)
+            if (is(c->getname(), "project"sv) && i > 0)
                 blockapps.emplace_back();
             block[i] = blockapps.size() - 1;
-            if (c->getname() == "project") {
+            if (is(c->getname(), "project"sv)) {
                 Item* url = directchild(c, "master_url");
                 Item* name = directchild(c, "project_name");
                 if (url && name)
-                    projects.emplace(url->value(), name->value());
-            } else if (c->getname() == "app") {
+                    projects.emplace(url->value(), &name->value());
+            } else if (is(c->getname(), "app"sv)) {
                 if (Item* name = directchild(c, "name")) {
                     blockapps.back().emplace(name->value(), c);
                     anyapp.emplace(name->value(), c);
@@ -56,11 +151,11 @@ public:
         }
         for (size_t i = 0; i < all.size(); ++i) {
             const Item* wu = all[i].get();
-            if (wu->getname() != "workunit")
+            if (!is(wu->getname(), "workunit"sv))
                 continue;
             Item* name = directchild(wu, "name");
             Item* appname = directchild(wu, "app_name");
-            if (!name || !appname || apps.count(name->value()))
+            if (!name || !appname || apps.contains(name->value()))
                 continue;
             const auto& own = blockapps[block[i]];
             auto hit = own.find(appname->value());
@@ -69,46 +164,88 @@ public:
                 if (hit == anyapp.end())
                     continue; // a later workunit of that name may still name a known app
             }
-            apps.emplace(name->value(), hit->second);
+            apps.add(name->value(), shownapp(hit->second));
         }
     }
 
-    std::string project(const TaskFields& f) const
+    // The project's name as the client sent it (what sorting by project compares).
+    const std::string& project(const TaskFields& f) const
     {
+        static const std::string unknown = "???";
         const Item* url = f.projecturl;
         if (!url)
-            return "???";
+            return unknown;
+        // Tasks of one project follow each other: the last answer is usually the one.
+        if (lastname && std::string_view(url->value()) == lasturl)
+            return *lastname;
         auto it = projects.find(url->value());
-        return it == projects.end() ? "???" : it->second;
+        lasturl = url->value();
+        lastname = it == projects.end() ? &unknown : it->second;
+        return *lastname;
     }
 
-    std::string application(const TaskFields& f) const
+    // The project column's text: the name made safe to print, cut to 20 characters.
+    const std::string* projecttext(const TaskFields& f)
     {
-        const Item* wu = f.wuname;
-        if (!wu)
-            return "unknown application";
-        auto it = apps.find(wu->value());
-        if (it == apps.end())
-            return "unknown application";
-        Item* friendly = it->second->find("user_friendly_name");
-        if (!friendly)
-            return "unknown application";
-        return friendly->value().substr(0, 255);
+        const std::string& name = project(f);
+        auto it = projecttexts.find(&name);
+        if (it == projecttexts.end()) {
+            std::string text = displaytext(name);
+            mbstrtrunc(text, 20);
+            store.push_back(std::move(text));
+            it = projecttexts.emplace(&name, &store.back()).first;
+        }
+        return it->second;
+    }
+
+    // The application column's text: the app's friendly name (at most 255 bytes) made
+    // safe to print, cut to 30 characters when the swap column follows.
+    const std::string* application(const TaskFields& f) const
+    {
+        const std::string* text = nullptr;
+        if (f.wuname && apps.find(f.wuname->value(), text) && text)
+            return text;
+        return &unknownapp();
     }
 
 private:
-    std::unordered_map<std::string, std::string> projects;  // master URL -> project name
-    std::unordered_map<std::string, const Item*> apps;      // workunit name -> app
-};
+    const std::string* shownapp(const Item* app)
+    {
+        auto it = apptexts.find(app);
+        if (it != apptexts.end())
+            return it->second;
+        const std::string* shown = nullptr;
+        if (Item* friendly = app->find("user_friendly_name")) {
+            store.push_back(cut(displaytext(friendly->value().substr(0, 255))));
+            shown = &store.back();
+        }
+        apptexts.emplace(app, shown);
+        return shown;
+    }
 
-// A number, or false when it is missing or not a number at all.
-bool number(const Item* it, double& out)
-{
-    if (!it)
-        return false;
-    out = it->doublevalue();
-    return !std::isnan(out);
-}
+    std::string cut(std::string text) const
+    {
+        if (swapshown)
+            mbstrtrunc(text, 30);
+        return text;
+    }
+
+    static const std::string& unknownapp()
+    {
+        static const std::string text = "unknown application"; // short enough for any cut
+        return text;
+    }
+
+    bool swapshown;
+    std::deque<std::string>& store;
+    std::unordered_map<std::string_view, const std::string*> projects;     // master URL -> name
+    mutable std::string_view lasturl; // the last URL asked for, and its answer
+    mutable const std::string* lastname = nullptr;
+    std::unordered_map<const std::string*, const std::string*> projecttexts; // name -> column text
+    // Workunit name -> the text of its app; null when the app has no friendly name.
+    WorkunitIndex apps;
+    std::unordered_map<const Item*, const std::string*> apptexts;
+};
 
 bool contains(const std::string& s, const char* part)
 {
@@ -121,31 +258,68 @@ struct LineAttrs {
     int gpu;   // done% column, before its bold
 };
 
-LineAttrs lineattrs(const TaskFields& f, const std::string& statetext)
+// Colour attributes of the tick, each asked for when first needed (so colour pairs are
+// handed out in the same order as by asking line by line).
+class TickColours {
+public:
+    explicit TickColours(int bg) : bg(bg) {}
+    int operator()(int fg)
+    {
+        if (fg < 0 || fg >= 8)
+            return getcolorpair(fg, bg);
+        if (!known[fg]) {
+            attrs[fg] = getcolorpair(fg, bg);
+            known[fg] = true;
+        }
+        return attrs[fg];
+    }
+
+    // Which GPU words a plan class holds: 1 "ati" or "opencl", 2 "cuda", 4 "intel".
+    // Tasks of one app follow each other and share their plan class: asked once per run.
+    int gpuwords(const std::string& plan)
+    {
+        if (!havelastplan || plan != lastplan) {
+            lastwords = (contains(plan, "ati") || contains(plan, "opencl") ? 1 : 0) |
+                        (contains(plan, "cuda") ? 2 : 0) | (contains(plan, "intel") ? 4 : 0);
+            lastplan = plan;
+            havelastplan = true;
+        }
+        return lastwords;
+    }
+
+private:
+    int bg;
+    int attrs[8] = {};
+    bool known[8] = {};
+    std::string lastplan;
+    bool havelastplan = false;
+    int lastwords = 0;
+};
+
+LineAttrs lineattrs(const TaskFields& f, const std::string& statetext, TickColours& colour)
 {
-    const int bg = getbgcolor();
     LineAttrs a;
-    a.line = getcolorpair(7, bg);
+    a.line = colour(7);
     if (f.readytoreport || f.activetask)
         a.line |= A_BOLD;
-    if (statetext == "Run")
-        a.line = getcolorpair(3, bg) | A_BOLD;
-    else if (statetext == "Upld")
-        a.line = getcolorpair(4, bg) | A_BOLD;
-    else if (statetext == "Dwnld")
-        a.line = getcolorpair(2, bg) | A_BOLD;
+    if (is(statetext, "Run"sv))
+        a.line = colour(3) | A_BOLD;
+    else if (is(statetext, "Upld"sv))
+        a.line = colour(4) | A_BOLD;
+    else if (is(statetext, "Dwnld"sv))
+        a.line = colour(2) | A_BOLD;
     a.state = a.line;
-    if (statetext == "WMem" || statetext == "Abort" || statetext == "DoneEr")
-        a.state = getcolorpair(1, bg);
+    if (is(statetext, "WMem"sv) || is(statetext, "Abort"sv) || is(statetext, "DoneEr"sv))
+        a.state = colour(1);
     a.gpu = a.line;
     if (const Item* plan = f.planclass) {
-        const std::string& p = plan->value();
-        if (contains(p, "ati") || contains(p, "opencl"))
-            a.gpu = getcolorpair(5, bg);
-        if (contains(p, "cuda"))
-            a.gpu = getcolorpair(2, bg);
-        if (contains(p, "intel"))
-            a.gpu = getcolorpair(4, bg);
+        int words = colour.gpuwords(plan->value());
+        if (words & 1)
+            a.gpu = colour(5);
+        if (words & 2)
+            a.gpu = colour(2);
+        if (words & 4)
+            a.gpu = colour(4);
     }
     return a;
 }
@@ -154,16 +328,15 @@ bool shown(int listmode, const TaskFields& f, const std::string& statetext)
 {
     switch (listmode) {
     case 0: return true;
-    case 1: return statetext != "Done";
+    case 1: return !is(statetext, "Done"sv);
     case 2: return f.activetask != nullptr;
     default: return false;
     }
 }
 
-std::string donetext(const TaskFields& f)
+std::string donetext(bool hasdone, double done)
 {
-    double done;
-    if (!number(f.fractiondone, done))
+    if (!hasdone)
         return "   -  ";
     // Bounded so that a wild value cannot widen the column.
     double percent = std::clamp(done * 100.0, -99.99, 999.99);
@@ -209,8 +382,17 @@ void TaskWin::saveopts()
 void TaskWin::clearlist()
 {
     int oldstart = startline;
+    // The lines and keys are used again by the next rebuild: thousands of them would
+    // otherwise be freed and made anew on every tick.
+    for (auto& line : content)
+        if (line)
+            spareline.push_back(std::move(line));
+    for (auto& key : keys)
+        sparekey.push_back(std::move(key));
     NSelectList::clearcontent();
     keys.clear();
+    lines.clear();
+    columntexts.clear();
     setstartline(oldstart);
 }
 
@@ -224,25 +406,65 @@ void TaskWin::updatedata()
         Snapshot state(srv->statesnapshots);
         if (state) {
             if (Item* cs = state->find("client_state"))
-                addlines(cs);
+                addlines(cs, state.stamp());
         }
     }
     setstartline(oldstart);
 }
 
-void TaskWin::addlines(const Item* clientstate)
-{
-    StateNames names(clientstate);
-    std::vector<Item*> results = clientstate->children("result");
+namespace {
 
-    std::vector<TaskFields> fields;
+// printf's "%-Ns" and "%Ns" for texts without zero bytes: widths count bytes.
+void padright(std::string& out, const std::string& text, size_t width)
+{
+    out += text;
+    if (text.size() < width)
+        out.append(width - text.size(), ' ');
+}
+
+void padleft(std::string& out, const std::string& text, size_t width)
+{
+    if (text.size() < width)
+        out.append(width - text.size(), ' ');
+    out += text;
+}
+
+std::string column(const char* lead, const std::string& text, size_t width, bool left)
+{
+    std::string out = lead;
+    if (left)
+        padright(out, text, width);
+    else
+        padleft(out, text, width);
+    return out;
+}
+
+} // namespace
+
+void TaskWin::addlines(const Item* clientstate, uint64_t stamp)
+{
+    const unsigned mask = static_cast<unsigned>(columnmask);
+    auto on = [mask](int bit) { return (mask >> bit) & 1u; };
+    StateNames names(clientstate, on(colSwap), columntexts);
+    const StateResults& state = stateresults(stamp, clientstate);
+    const std::vector<Item*>& results = state.results;
+    const std::vector<TaskFields>& fields = state.fields;
+
     std::vector<TaskSortKey> sortkeys;
-    fields.reserve(results.size());
     sortkeys.reserve(results.size());
-    for (Item* r : results) {
-        fields.push_back(gathertaskfields(r));
-        const TaskFields& f = fields.back();
-        sortkeys.push_back(maketasksortkey(r, f, sortmode == 3 ? names.project(f) : std::string()));
+    static const std::string nothing;
+    for (size_t i = 0; i < results.size(); ++i) {
+        Item* r = results[i];
+        const TaskFields& f = fields[i];
+        const TaskNumbers& n = state.numbers[i];
+        if (sortmode == 9) {
+            sortkeys.push_back(maketasksortkey(r, f, n, nothing));
+        } else {
+            // Only sorting by task name compares the upper-cased name: spare the copy.
+            TaskFields unnamed = f;
+            unnamed.name = nullptr;
+            sortkeys.push_back(maketasksortkey(r, unnamed, n, sortmode == 3 ? names.project(f) : nothing));
+        }
     }
     std::vector<size_t> order(results.size());
     for (size_t i = 0; i < order.size(); ++i)
@@ -256,80 +478,141 @@ void TaskWin::addlines(const Item* clientstate)
                          });
     }
 
-    const std::time_t now = clock();
-    const int bg = getbgcolor();
-    const unsigned mask = static_cast<unsigned>(columnmask);
-    auto on = [mask](int bit) { return (mask >> bit) & 1u; };
+    // Only what the filter, the colours and the keys need is worked out for every task;
+    // the texts of a line are made when it is first drawn or asked for (formatline), as
+    // only a screenful of thousands of lines is ever seen before the next tick.
+    linesnow = clock();
+    linesmask = mask;
+    TickColours colour(getbgcolor());
     int counter = 1;
     for (size_t index : order) {
         const TaskFields& f = fields[index];
+        const TaskSortKey& k = sortkeys[index]; // the numbers, read once for the sort
         if (!f.name)
             continue;
         std::string statetext = taskstatetext(f);
         if (!shown(listmode, f, statetext))
             continue;
-        LineAttrs attrs = lineattrs(f, statetext);
-        auto line = std::make_unique<NAttrString>();
+        // Colours are asked for in the order the columns would ask for them.
+        LineAttrs attrs = lineattrs(f, statetext, colour);
+        TaskLine t;
+        t.counter = counter++;
+        t.lineattr = attrs.line;
+        t.stateattr = attrs.state;
+        t.gpuattr = attrs.gpu;
+        t.estattr = t.deadlineattr = attrs.line;
+        t.hasdone = k.hasdone;
+        t.done = k.done;
+        t.hasestimate = k.hasestimate && k.estimate >= 0;
+        t.estimate = k.estimate;
+        if (on(colEstimate) && t.hasestimate && is(statetext, "Run"sv) && k.estimate < 600)
+            t.estattr = colour(1) | A_BOLD;
+        t.hasreceived = k.hasreceived;
+        t.received = k.received;
+        t.hasdeadline = k.hasdeadline;
+        t.deadline = k.deadline;
+        if (on(colDeadline) && k.hasdeadline) {
+            double left = k.deadline - static_cast<double>(linesnow);
+            if (left < 172800 && !is(statetext, "Done"sv))
+                t.deadlineattr = colour(4) | A_BOLD;
+        }
+        t.hasswap = f.swap != nullptr;
+        t.swap = state.numbers[index].swap; // read even when not a number, as shown
+        t.project = on(colProject) ? names.projecttext(f) : nullptr;
+        t.app = on(colApplication) ? names.application(f) : nullptr;
+        t.statetext = std::move(statetext);
+        lines.push_back(std::move(t));
 
-        if (on(colNumber))
-            line->append(attrs.line, "%3d  ", counter);
-        if (on(colState))
-            line->append(attrs.state, "%-6s", statetext.c_str());
-        if (on(colDone))
-            line->append(attrs.gpu | A_BOLD, "  %6s", donetext(f).c_str());
-        if (on(colProject)) {
-            std::string project = displaytext(names.project(f));
-            mbstrtrunc(project, 20);
-            line->append(attrs.line, "  %-20s", project.c_str());
+        std::unique_ptr<NAttrString> line;
+        if (spareline.empty()) {
+            line = std::make_unique<NAttrString>();
+        } else {
+            line = std::move(spareline.back());
+            spareline.pop_back();
+            line->clear();
         }
-        if (on(colEstimate)) {
-            double est;
-            std::string text = "?";
-            int attr = attrs.line;
-            if (number(f.estimate, est) && est >= 0) {
-                text = formatduration(secondsfromdouble(est));
-                if (statetext == "Run" && est < 600)
-                    attr = getcolorpair(1, bg) | A_BOLD;
-            }
-            line->append(attr, " %4s", text.c_str());
+        std::unique_ptr<TaskKey> key;
+        if (sparekey.empty()) {
+            key = std::make_unique<TaskKey>();
+        } else {
+            key = std::move(sparekey.back());
+            sparekey.pop_back();
         }
-        if (on(colReceived)) {
-            double received;
-            std::string text = "?";
-            if (number(f.received, received))
-                text = formatduration(secondsfromdouble(static_cast<double>(now) - received));
-            line->append(attrs.line, " %4s", text.c_str());
-        }
-        if (on(colDeadline)) {
-            double deadline;
-            std::string text = "?";
-            int attr = attrs.line;
-            if (number(f.deadline, deadline)) {
-                double left = deadline - static_cast<double>(now);
-                text = left > 0 ? formatduration(secondsfromdouble(left)) : "dead";
-                if (left < 172800 && statetext != "Done")
-                    attr = getcolorpair(4, bg) | A_BOLD;
-            }
-            line->append(attr, " %4s", text.c_str());
-        }
-        if (on(colApplication)) {
-            std::string app = displaytext(names.application(f));
-            if (on(colSwap))
-                mbstrtrunc(app, 30);
-            line->append(attrs.line, "  %-30s", app.c_str());
-        }
-        if (on(colSwap)) {
-            std::string text = f.swap ? formatsize(bytesfromdouble(f.swap->doublevalue())) : " - ";
-            line->append(attrs.line, " %5s ", text.c_str());
-        }
-        if (on(colTask))
-            line->append(attrs.line, "  %s", displaytext(f.name->value()).c_str());
-        ++counter;
-
-        keys.push_back(std::make_unique<TaskKey>(
-            TaskKey{f.name->value(), f.projecturl ? f.projecturl->value() : std::string()}));
+        key->taskname = f.name->value();
+        if (f.projecturl)
+            key->projecturl = f.projecturl->value();
+        else
+            key->projecturl.clear();
+        keys.push_back(std::move(key));
         NSelectList::addstring(keys.back().get(), std::move(line));
     }
+}
+
+void TaskWin::formatline(size_t i) const
+{
+    TaskLine& t = lines[i];
+    if (t.formatted)
+        return;
+    t.formatted = true;
+    const unsigned mask = linesmask;
+    auto on = [mask](int bit) { return (mask >> bit) & 1u; };
+    int shownfragments = 0;
+    for (int bit = 0; bit < colCount; ++bit)
+        shownfragments += on(bit) ? 1 : 0;
+    NAttrString& line = *content[i];
+    line.clear();
+    line.reserve(static_cast<size_t>(shownfragments));
+
+    if (on(colNumber))
+        line.appendtext(t.lineattr, column("", std::to_string(t.counter), 3, false) + "  ");
+    if (on(colState))
+        line.appendtext(t.stateattr, column("", t.statetext, 6, true));
+    if (on(colDone))
+        line.appendtext(t.gpuattr | A_BOLD, column("  ", donetext(t.hasdone, t.done), 6, false));
+    if (on(colProject))
+        line.appendtext(t.lineattr, column("  ", *t.project, 20, true));
+    if (on(colEstimate)) {
+        std::string text = t.hasestimate ? formatduration(secondsfromdouble(t.estimate)) : "?";
+        line.appendtext(t.estattr, column(" ", text, 4, false));
+    }
+    if (on(colReceived)) {
+        std::string text = "?";
+        if (t.hasreceived)
+            text = formatduration(secondsfromdouble(static_cast<double>(linesnow) - t.received));
+        line.appendtext(t.lineattr, column(" ", text, 4, false));
+    }
+    if (on(colDeadline)) {
+        std::string text = "?";
+        if (t.hasdeadline) {
+            double left = t.deadline - static_cast<double>(linesnow);
+            text = left > 0 ? formatduration(secondsfromdouble(left)) : "dead";
+        }
+        line.appendtext(t.deadlineattr, column(" ", text, 4, false));
+    }
+    if (on(colApplication))
+        line.appendtext(t.lineattr, column("  ", *t.app, 30, true));
+    if (on(colSwap)) {
+        std::string text = t.hasswap ? formatsize(bytesfromdouble(t.swap)) : " - ";
+        line.appendtext(t.lineattr, column(" ", text, 5, false) + " ");
+    }
+    if (on(colTask))
+        line.appendtext(t.lineattr, "  " + displaytext(keys[i]->taskname));
+}
+
+const NAttrString* TaskWin::getstring(int i) const
+{
+    if (i >= 0 && i < getstringcount())
+        formatline(static_cast<size_t>(i));
+    return NSelectList::getstring(i);
+}
+
+void TaskWin::drawcontent()
+{
+    const int count = getstringcount();
+    for (int r = 0; r < rect.rows; ++r)
+        if (startline + r >= 0 && startline + r < count)
+            formatline(static_cast<size_t>(startline + r));
+    NSelectList::drawcontent();
 }
 
 void TaskWin::noticeselection()

@@ -3,7 +3,9 @@
 #ifndef VARNIX_TASKWIN_H
 #define VARNIX_TASKWIN_H
 
+#include <cstdint>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +42,9 @@ public:
     ~TaskWin() override;
 
     void eventhandle(NEvent* ev) override;
+    // A line's texts are made when it is first drawn or asked for.
+    void drawcontent() override;
+    const NAttrString* getstring(int i) const override;
     // Empties the list and its task keys; keeps the first shown line where it can.
     virtual void clearlist();
     // Rebuilds the lines from the host's newest state snapshot.
@@ -60,11 +65,32 @@ public:
 
 private:
     // Builds the lines of one state tree.
-    void addlines(const Item* clientstate);
+    void addlines(const Item* clientstate, uint64_t stamp);
+    // Makes the texts of line i from its record.
+    void formatline(size_t i) const;
     // Tells the application when the selection became valid or invalid.
     void noticeselection();
 
     std::vector<std::unique_ptr<TaskKey>> keys; // one per line
+    // What a line shows, worked out at the rebuild, before its texts are made.
+    struct TaskLine {
+        int counter = 0;
+        std::string statetext;
+        int lineattr = 0, stateattr = 0, gpuattr = 0, estattr = 0, deadlineattr = 0;
+        bool hasdone = false, hasestimate = false, hasreceived = false, hasdeadline = false;
+        bool hasswap = false;
+        double done = 0, estimate = 0, received = 0, deadline = 0, swap = 0;
+        const std::string* project = nullptr; // in columntexts
+        const std::string* app = nullptr;     // in columntexts, or a constant
+        bool formatted = false;
+    };
+    mutable std::vector<TaskLine> lines; // one per line
+    std::deque<std::string> columntexts; // project and app column texts of the rebuild
+    std::time_t linesnow = 0;            // the time and the columns of the rebuild
+    unsigned linesmask = 0;
+    // Lines and keys of earlier rebuilds, kept for the next one.
+    std::vector<std::unique_ptr<NAttrString>> spareline;
+    std::vector<std::unique_ptr<TaskKey>> sparekey;
     bool selectionshown = false; // validity last reported to the application
 };
 

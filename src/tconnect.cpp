@@ -69,7 +69,7 @@ bool TConnect::resolve(in_addr& out)
     auto pending = std::make_shared<PendingLookup>();
     try {
         std::thread([pending, name = host] {
-            in_addr addr;
+            in_addr addr{};
             bool found = lookup(name, addr);
             std::lock_guard<std::mutex> hold(pending->mutex);
             pending->found = found;

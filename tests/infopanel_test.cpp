@@ -277,3 +277,47 @@ TEST_F(InfoPanelTest, FiguresOfCapturedReplies)
     EXPECT_DOUBLE_EQ(panel->projects[1].userdaily, 310) << "a single entry gains its whole total";
     EXPECT_DOUBLE_EQ(panel->userdaily, 150.25) << "Beta has no entry of the newest day";
 }
+
+// The statistics are summed up once per snapshot, while names and flags follow every new
+// state: each kind of change shows at the next tick, and only that one.
+TEST_F(InfoPanelTest, NewStateOrStatisticsShowAtTheNextTick)
+{
+    disk("<d_total>1</d_total>");
+    state(project("http://a/", "Alpha"));
+    stats(projectstats("http://a/", daily(today - 86400, 100, 50) + daily(today, 150, 80)) +
+          projectstats("http://b/", daily(today, 10, 10)));
+    tick();
+    ASSERT_EQ(panel->projects.size(), 2u);
+    EXPECT_EQ(panel->projects[0].name, "Alpha");
+    EXPECT_EQ(panel->projects[1].name, "???");
+    EXPECT_DOUBLE_EQ(panel->usertotal, 160);
+    EXPECT_DOUBLE_EQ(panel->userdaily, 60);
+
+    // A new state: renamed and suspended, a second project; the same statistics.
+    state(project("http://a/", "Alpha 2", "<suspended_via_gui/>") + project("http://b/", "Beta"));
+    tick();
+    ASSERT_EQ(panel->projects.size(), 2u);
+    EXPECT_EQ(panel->projects[0].name, "Alpha 2");
+    EXPECT_EQ(panel->projects[0].flags, "[Susp.] ");
+    EXPECT_EQ(panel->projects[1].name, "Beta");
+    EXPECT_DOUBLE_EQ(panel->usertotal, 160);
+
+    // New statistics with the same shape but other figures, and a newer day.
+    stats(projectstats("http://a/", daily(today, 200, 90) + daily(today + 86400, 230, 95)) +
+          projectstats("http://b/", daily(today, 10, 10)));
+    tick();
+    EXPECT_DOUBLE_EQ(panel->usertotal, 240);
+    EXPECT_DOUBLE_EQ(panel->userdaily, 30);
+    EXPECT_EQ(panel->laststatday, today + 86400);
+    EXPECT_EQ(panel->projects[0].name, "Alpha 2");
+    EXPECT_DOUBLE_EQ(panel->projects[0].userdaily, 30);
+
+    // Replacements in a row, which may well be given the memory of the tree before.
+    for (int i = 0; i < 3; ++i) {
+        stats(projectstats("http://b/", daily(today, 1000 + i, 10)));
+        tick();
+        ASSERT_EQ(panel->projects.size(), 1u);
+        EXPECT_EQ(panel->projects[0].name, "Beta");
+        EXPECT_DOUBLE_EQ(panel->usertotal, 1000 + i);
+    }
+}

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "item.h"
 
@@ -297,4 +301,128 @@ TEST(XmlEscape, QuotedValuesReadBackUnchanged)
     }
     EXPECT_EQ(xmlquote("p<a&s>s"), "p&lt;a&amp;s&gt;s");
     EXPECT_EQ(xmlquote("no markup"), "no markup");
+}
+
+// Numbers read the same as the C library reads them, bit for bit, whatever their form.
+TEST(ItemTree, DoubleValueReadsLikeStrtod)
+{
+    std::vector<std::string> texts = {
+        "0", "-0", "+0", "0.000000", "-0.000000", "1796793406.083613", "10797.493894",
+        "9007199254740992", "9007199254740993", "123456789012345678", "1234567890123456789",
+        "0.1", "0.3", "2.675", ".5", "-.5", "5.", ".", "-", "+", "", "1e5", "1.5E-3", "0x1A",
+        "0x1p3", "inf", "-infinity", "nan", " 7.25", "\t8", "12.5.3", "12abc", "3 4",
+        "0.0000000000000000000001", "0.00000000000000000000001", "1234567.0000000000000001",
+        "99999999999999999999", "4.9406564584124654e-324", "1.7976931348623157e308",
+        "00000000000000000000000012.5", "1000000000000000000000000",
+    };
+    // Random decimals in the client's shapes and around the limits of exactness.
+    unsigned x = 2463534242u;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        std::string t = next() % 4 == 0 ? "-" : "";
+        int intdigits = static_cast<int>(next() % 20);
+        for (int d = 0; d < intdigits; ++d)
+            t += static_cast<char>('0' + next() % 10);
+        if (next() % 3) {
+            t += '.';
+            int fracdigits = static_cast<int>(next() % 25);
+            for (int d = 0; d < fracdigits; ++d)
+                t += static_cast<char>('0' + next() % 10);
+        }
+        texts.push_back(t);
+    }
+    for (const std::string& t : texts) {
+        Item it("n");
+        it.setvalue(t);
+        static locale_t clocale = newlocale(LC_NUMERIC_MASK, "C", (locale_t)0);
+        char* end = nullptr;
+        double want = strtod_l(t.c_str(), &end, clocale);
+        if (end == t.c_str())
+            want = 0.0;
+        double got = it.doublevalue();
+        if (std::isnan(want)) {
+            EXPECT_TRUE(std::isnan(got)) << t;
+            continue;
+        }
+        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << t << ": " << got << " != " << want;
+    }
+}
+
+TEST(ItemTree, FindInTreesDeeperThanUsual)
+{
+    // Pre-order across many levels: the first match is the one on the leftmost path.
+    auto root = std::make_unique<Item>("");
+    Item* cur = root.get();
+    std::vector<Item*> chain;
+    for (int i = 0; i < 40; ++i) {
+        Item* side = cur->addchild(std::make_unique<Item>("side"));
+        side->addchild(std::make_unique<Item>("leaf" + std::to_string(i)));
+        cur = cur->addchild(std::make_unique<Item>("level"));
+        chain.push_back(cur);
+    }
+    cur->addchild(std::make_unique<Item>("bottom"));
+    for (int i = 0; i < 40; ++i)
+        chain[static_cast<size_t>(i)]->addchild(std::make_unique<Item>("after" + std::to_string(i)));
+    EXPECT_EQ(root->find("bottom")->getparent(), chain.back());
+    EXPECT_EQ(root->find("leaf39")->getparent()->getparent(), chain[38]);
+    EXPECT_EQ(root->find("after0")->getparent(), chain[0]);
+    EXPECT_EQ(root->find("after39")->getparent(), chain[39]);
+    EXPECT_EQ(chain[20]->find("after39")->getparent(), chain[39]);
+    EXPECT_EQ(chain[20]->find("leaf5"), nullptr);
+    EXPECT_EQ(root->find("level"), chain[0]);
+    EXPECT_EQ(root->find("nowhere"), nullptr);
+}
+
+// Names are kept once per spelling for the whole process; a peer that makes up endless
+// names gets them kept by their elements instead, with the same results.
+TEST(XmlParser, NamesOfEveryKindReadBack)
+{
+    std::string text = "<r>";
+    for (int i = 0; i < 6000; ++i)
+        text += "<n" + std::to_string(i) + ">" + std::to_string(i) + "</n" + std::to_string(i) + ">";
+    text += "<\xe9t\xe9>x</\xe9t\xe9></r>"; // every byte comes back as sent
+    std::string err;
+    auto root = parse(text, &err);
+    ASSERT_EQ(err, "");
+    const Item* r = root->find("r");
+    ASSERT_EQ(r->getchildren().size(), 6001u);
+    for (int i = 0; i < 6000; i += 997) {
+        const Item* n = r->find("n" + std::to_string(i));
+        ASSERT_NE(n, nullptr) << i;
+        EXPECT_EQ(n->value(), std::to_string(i));
+        EXPECT_EQ(n->path(), "/r/n" + std::to_string(i));
+    }
+    EXPECT_EQ(r->find("\xe9t\xe9")->value(), "x");
+    Item made("n5999");
+    EXPECT_EQ(made.getname(), "n5999");
+    EXPECT_EQ(Item("brand new name").getname(), "brand new name");
+    EXPECT_EQ(r->children("n42").size(), 1u);
+}
+
+TEST(XmlParser, ParsesInSeveralThreadsAtOnce)
+{
+    auto work = [](int seed, int* bad) {
+        for (int round = 0; round < 50; ++round) {
+            std::string text = "<a><common>1</common><t" + std::to_string(seed) + "_" +
+                               std::to_string(round) + ">v</t" + std::to_string(seed) + "_" +
+                               std::to_string(round) + "></a>";
+            std::string err;
+            auto root = parsexml(text.data(), text.size(), err);
+            const Item* mine = root->find("t" + std::to_string(seed) + "_" + std::to_string(round));
+            if (!err.empty() || !root->find("common") || !mine || mine->value() != "v")
+                ++*bad;
+        }
+    };
+    int bad[4] = {0, 0, 0, 0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back(work, i, &bad[i]);
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(bad[0] + bad[1] + bad[2] + bad[3], 0);
 }

@@ -325,3 +325,40 @@ TEST_F(MsgWinTest, FollowsTheLinkThroughAClientRestart)
     for (int i = 1; i <= 60; ++i)
         EXPECT_EQ(line(i), "second run " + std::to_string(i));
 }
+
+// A log that grows over many ticks reads the same as the whole log read at once: every
+// message once, in order, with the same headers, also when a batch holds only messages
+// already shown or a message without a number.
+TEST_F(MsgWinTest, GrowingLogReadsLikeTheWholeLogAtOnce)
+{
+    int seqno = 0;
+    for (int batch = 0; batch < 12; ++batch) {
+        std::string msgs;
+        for (int i = 0; i < batch % 4; ++i, ++seqno)
+            msgs += msg(seqno + 1, kT0 + 30 * seqno, seqno % 3 ? "Alpha" : "",
+                        "line " + std::to_string(seqno + 1));
+        if (batch == 5)
+            msgs += "<msg><body>no number</body><time>1700000000</time></msg>";
+        if (batch == 7 && seqno > 0)
+            msgs += msg(seqno, kT0, "Alpha", "again"); // an old number: not shown again
+        deliver(msgs, seqno);
+        tick();
+    }
+    Srv whole{"127.0.0.1", "1", "", ""};
+    {
+        Snapshot tree(srv.messagesnapshots);
+        std::lock_guard<std::mutex> hold(srv.messagesnapshots.lock());
+        whole.messagesnapshots.push(parse(tree->find("msgs")->toxml(true)));
+    }
+    whole.lastmsgseqno = seqno;
+    MsgWin once(NRect{0, 0, 10, 60});
+    once.srv = &whole;
+    once.updatedata();
+    ASSERT_EQ(view->getstringcount(), once.getstringcount());
+    for (int i = 0; i < once.getstringcount(); ++i)
+        EXPECT_EQ(*view->getstring(i), *once.getstring(i)) << "line " << i;
+    int shown = 0;
+    for (int i = 0; i < view->getstringcount(); ++i)
+        shown += line(i).rfind("line ", 0) == 0;
+    EXPECT_EQ(shown, seqno);
+}

@@ -78,6 +78,26 @@ TEST_F(AttrString, CutInTheCLocaleKeepsEveryByte)
 
 class AttrStringDraw : public NcursesTest {};
 
+// Text added as it is reads exactly like the same text added through "%s".
+TEST_F(AttrString, TextFragmentsMatchFormattedOnes)
+{
+    const std::string euro = "\xe2\x82\xac";
+    std::string cut;
+    for (int i = 0; i < 400; ++i)
+        cut += euro; // 1200 bytes: the limit falls inside a character
+    const std::string texts[] = {"", "plain", std::string(2000, 'x'), cut, "a" + cut,
+                                 std::string("zero\0byte", 9), "\xff\xfe invalid"};
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        std::setlocale(LC_ALL, locale);
+        for (const std::string& t : texts) {
+            NAttrString fast, formatted;
+            fast.appendtext(7, t);
+            formatted.append(7, "%s", t.c_str());
+            EXPECT_EQ(fast, formatted) << locale << ": " << t.size() << " bytes";
+        }
+    }
+}
+
 TEST_F(AttrStringDraw, DrawsEachFragmentWithItsAttribute)
 {
     WINDOW* w = newwin(1, 20, 0, 0);

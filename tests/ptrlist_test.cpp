@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "ptrlist.h"
@@ -189,3 +190,27 @@ TEST(PtrListTest, StressPushingAndReadingConcurrently)
 }
 
 } // namespace
+
+TEST(PtrListTest, StampsTellSnapshotsApart)
+{
+    PtrList list, other;
+    uint64_t stamp = 99;
+    EXPECT_EQ(list.acquire(stamp), nullptr);
+    EXPECT_EQ(stamp, 0u);
+    list.push(std::make_unique<Item>("a"));
+    uint64_t first = 0, again = 0;
+    Item* a = list.acquire(first);
+    Item* same = list.acquire(again);
+    EXPECT_EQ(a, same);
+    EXPECT_NE(first, 0u);
+    EXPECT_EQ(first, again);
+    list.release(a);
+    list.release(same);
+    // Every push gets a new stamp, in any list, even for a tree at a reused address.
+    std::set<uint64_t> seen{first};
+    for (int i = 0; i < 20; ++i) {
+        (i % 2 ? list : other).push(std::make_unique<Item>("t"));
+        Snapshot s(i % 2 ? list : other);
+        EXPECT_TRUE(seen.insert(s.stamp()).second) << "stamp " << s.stamp() << " given twice";
+    }
+}

@@ -337,6 +337,27 @@ TEST_F(SrvTest, PollPeriodsHoldOverALongRun)
     EXPECT_EQ(server.countof("auth1"), 1u);
 }
 
+// Nobody reads between polls (no window, or a dialog covering them): the replaced
+// snapshots must not pile up, and one a reader holds must stay valid until it lets go.
+TEST_F(SrvTest, ReplacedSnapshotsAreFreedByThePoll)
+{
+    Srv::sleepstepus = 0;
+    auto s = host();
+    s->startthread();
+    ASSERT_TRUE(eventually([&] { return s->tick >= 2; }));
+    Item* held = s->statesnapshots.acquire();
+    ASSERT_NE(held, nullptr);
+    const size_t before = server.countof("get_state");
+    ASSERT_TRUE(eventually([&] { return server.countof("get_state") >= before + 20; }));
+    s->jointhread();
+    EXPECT_EQ(s->statesnapshots.entrycount(), 2u) << "the newest and the one still held";
+    EXPECT_NE(held->find("client_state"), nullptr);
+    s->statesnapshots.release(held);
+    EXPECT_EQ(s->statesnapshots.entrycount(), 1u);
+    EXPECT_EQ(s->diskusagesnapshots.entrycount(), 1u);
+    EXPECT_EQ(s->ccstatussnapshots.entrycount(), 1u);
+}
+
 TEST_F(SrvTest, NewMessagesAreMergedInOrderWithoutDuplicates)
 {
     auto s = host();

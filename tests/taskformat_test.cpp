@@ -171,3 +171,32 @@ TEST(TaskSort, EveryModeIsAStrictWeakOrdering)
         }
     }
 }
+
+// Windows reading one snapshot share the walk over its results; any other snapshot, even
+// one at the same address, is walked again.
+TEST(StateResults, SharedPerSnapshotOnly)
+{
+    std::string err;
+    auto parse = [&err](const std::string& text) { return parsexml(text.data(), text.size(), err); };
+    auto a = parse("<client_state><result><name>a1</name><ready_to_report/></result>"
+                   "<project/><result><name>a2</name></result></client_state>");
+    const Item* csa = a->find("client_state");
+    const StateResults& first = stateresults(7001, csa);
+    ASSERT_EQ(first.results.size(), 2u);
+    ASSERT_EQ(first.fields.size(), 2u);
+    EXPECT_EQ(first.fields[0].name->value(), "a1");
+    EXPECT_NE(first.fields[0].readytoreport, nullptr);
+    EXPECT_EQ(first.fields[1].readytoreport, nullptr);
+    EXPECT_EQ(&stateresults(7001, csa), &first);
+
+    // The same element read as another snapshot (a new stamp) is walked again.
+    a->find("client_state")->children("result")[1]->addchild(std::make_unique<Item>("ready_to_report"));
+    EXPECT_NE(stateresults(7002, csa).fields[1].readytoreport, nullptr);
+    auto b = parse("<client_state><result><name>b1</name></result></client_state>");
+    const StateResults& other = stateresults(7003, b->find("client_state"));
+    ASSERT_EQ(other.fields.size(), 1u);
+    EXPECT_EQ(other.fields[0].name->value(), "b1");
+    // Stamp 0 is never taken for a known snapshot.
+    EXPECT_EQ(stateresults(0, csa).fields.size(), 2u);
+    EXPECT_EQ(stateresults(0, b->find("client_state")).fields.size(), 1u);
+}

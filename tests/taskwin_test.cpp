@@ -554,3 +554,46 @@ TEST(TaskWinTerminal, NoControlSequenceFromTheClientReachesTheTerminal)
     EXPECT_EQ(written.find("\xc2\x9b"), std::string::npos);
     EXPECT_EQ(written.find('\x9b'), std::string::npos);
 }
+
+// Lines are made when shown: what scrolls into view, and what is asked for off screen,
+// reads as of the last tick, even after a column was switched off in between.
+TEST_F(TaskWinTest, LinesOutOfViewReadAsOfTheLastTick)
+{
+    std::string results;
+    for (int i = 0; i < 30; ++i)
+        results += result("t" + std::to_string(i), running(1000 + i * 100));
+    state(results);
+    command(evSORTMODECH, 0);
+    tick();
+    ASSERT_EQ(list->getstringcount(), 30);
+    EXPECT_EQ(row(0).substr(0, 12), "  1  Run    ");
+
+    // The task column goes at the next tick; until then every line keeps it.
+    command(evCOLVIEWCH, TaskWin::colTask);
+    const NAttrString* off = list->getstring(25);
+    ASSERT_NE(off, nullptr);
+    std::string text;
+    for (const auto& f : *off)
+        text += f.text;
+    EXPECT_EQ(text.substr(0, 5), " 26  ");
+    EXPECT_NE(text.find("  t25"), std::string::npos) << text;
+
+    // Scrolling down shows lines made only now, equal to those asked for above.
+    for (int i = 0; i < 29; ++i)
+        key(KEY_DOWN);
+    EXPECT_GT(list->getstartline(), 15);
+    for (int r = 0; r < 10; ++r) {
+        int i = list->getstartline() + r;
+        std::string expect;
+        for (const auto& f : *list->getstring(i))
+            expect += f.text;
+        EXPECT_EQ(row(r), expect.substr(0, expect.find_last_not_of(' ') + 1)) << "line " << i;
+    }
+    EXPECT_NE(row(9).find("t29"), std::string::npos);
+
+    tick();
+    text.clear();
+    for (const auto& f : *list->getstring(25))
+        text += f.text;
+    EXPECT_EQ(text.find("t25"), std::string::npos) << "the next tick drops the column";
+}

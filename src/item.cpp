@@ -50,8 +50,8 @@ Item::Item(std::string name)
 {
     name_ = sharedname(name);
     if (!name_) {
-        name_ = new std::string(std::move(name));
-        ownsname_ = true;
+        ownname_ = std::make_unique<std::string>(std::move(name));
+        name_ = ownname_.get();
     }
 }
 
@@ -67,8 +67,6 @@ Item::~Item()
             pending.push_back(std::move(c));
         it->children_.clear();
     }
-    if (ownsname_)
-        delete name_;
 }
 
 int Item::intvalue() const

@@ -58,9 +58,9 @@ private:
 
     // Names recur in every reply: each spelling is kept once in a table for the whole
     // process, and elements point to it. Only names that come after the table is full
-    // are kept by their element (ownsname_).
+    // are kept by their element (ownname_).
     const std::string* name_;
-    bool ownsname_ = false;
+    std::unique_ptr<std::string> ownname_;
     std::string value_;
     std::vector<std::unique_ptr<Item>> children_;
     Item* parent_ = nullptr;

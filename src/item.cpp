@@ -199,6 +199,14 @@ const Item* Item::finddeep(const std::string& name) const
     return nullptr;
 }
 
+void Item::removefirstchildren(size_t count)
+{
+    if (count >= children_.size())
+        children_.clear();
+    else
+        children_.erase(children_.begin(), children_.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
 Item* Item::find(const std::string& name) const
 {
     if (*name_ == name)

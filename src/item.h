@@ -33,6 +33,19 @@ public:
     Item* addchild(Item* child) { return addchild(std::unique_ptr<Item>(child)); }
     // Destroys `child` when it is a direct child; otherwise does nothing.
     void removechild(Item* child);
+    // Destroys the first `count` children (all of them when there are fewer).
+    void removefirstchildren(size_t count);
+    // Destroys every direct child for which `drop` is true, in one pass.
+    template <typename Pred>
+    void removechildrenif(Pred drop)
+    {
+        std::vector<std::unique_ptr<Item>> kept;
+        kept.reserve(children_.size());
+        for (auto& c : children_)
+            if (!drop(static_cast<const Item*>(c.get())))
+                kept.push_back(std::move(c));
+        children_.swap(kept);
+    }
 
     // Pre-order depth-first search that includes this element itself.
     Item* find(const std::string& name) const;

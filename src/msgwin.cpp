@@ -65,6 +65,19 @@ void MsgWin::addmessage(const Item* msg)
     addstring(getcolorpair(7, bg), "%s", displaytext(messagebodytext(body->value())).c_str());
 }
 
+void MsgWin::trimlines()
+{
+    // Every message takes a line and at most one header: as many lines as that for the
+    // messages the host keeps, dropped in batches from the oldest.
+    const size_t keep = 2 * Srv::maxkeptmessages;
+    if (content.size() <= keep + keep / 8)
+        return;
+    const size_t drop = content.size() - keep;
+    content.erase(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(drop));
+    startline = startline > static_cast<int>(drop) ? startline - static_cast<int>(drop) : 0;
+    needrefresh = true;
+}
+
 void MsgWin::startover()
 {
     clearcontent();
@@ -104,9 +117,13 @@ void MsgWin::updatedata()
         // time, the messages before the place reached then have all been seen. A long log
         // then costs nothing per tick, and its lock is not held for long.
         const auto& all = msgs->getchildren();
+        // The oldest messages of a long log may have been dropped since: the place
+        // reached moves to the front by as many.
+        const size_t trimmed = srv->msgtrimmed;
         size_t from = 0;
-        if (lastseqno != 0 && msgs == walkedmsgs && srv == walkedsrv && all.size() >= walkedcount)
-            from = walkedcount;
+        if (lastseqno != 0 && msgs == walkedmsgs && srv == walkedsrv && trimmed >= walkedtrimmed &&
+            trimmed - walkedtrimmed <= walkedcount && all.size() >= walkedcount - (trimmed - walkedtrimmed))
+            from = walkedcount - (trimmed - walkedtrimmed);
         for (size_t i = from; i < all.size(); ++i) {
             const Item* m = all[i].get();
             if (m->getname() != "msg")
@@ -118,7 +135,9 @@ void MsgWin::updatedata()
             addmessage(m);
         }
         walkedcount = all.size();
+        walkedtrimmed = trimmed;
     }
+    trimlines();
     walkedmsgs = msgs;
     walkedsrv = srv;
     lastseqno = hostseqno;

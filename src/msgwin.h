@@ -29,6 +29,8 @@ public:
 private:
     void addmessage(const Item* msg);
     void startover();
+    // Drops the oldest lines of a very long log.
+    void trimlines();
 
     unsigned loggeneration = 0; // the host's log generation that the content shows
     bool needheader = true;     // the next message starts the content
@@ -36,6 +38,7 @@ private:
     const Item* walkedmsgs = nullptr;
     const Srv* walkedsrv = nullptr;
     size_t walkedcount = 0;
+    size_t walkedtrimmed = 0; // the host's count of messages dropped from the front then
 };
 
 // Text shown for a message body: the CDATA marks that the reply parsing left are removed.

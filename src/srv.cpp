@@ -13,6 +13,9 @@
 std::atomic<int> Srv::sleepstepus{100000};
 std::atomic<int> Srv::pollwaitus{1000000};
 std::atomic<int> Srv::interactivewaitms{2000};
+// A client keeps about 2,000 messages; this many (some 100 MB with their lines on screen)
+// is plenty, and a client that invents messages cannot use up memory.
+std::atomic<size_t> Srv::maxkeptmessages{100000};
 std::atomic<size_t> Srv::maxreplyitems{2000000};
 
 namespace {
@@ -323,6 +326,8 @@ void Srv::updatemessages()
 
     std::unique_lock<std::mutex> hold(messagesnapshots.lock());
     if (messagesnapshots.entrycountlocked() == 0) {
+        if (freshmsgs)
+            trimlog(freshmsgs);
         messagesnapshots.pushlocked(std::move(fresh));
         messagesnapshots.refreshpending = false;
         if (freshmsgs)
@@ -338,9 +343,19 @@ void Srv::updatemessages()
             for (Item* c : tree->children(""))
                 tree->removechild(c);
             tree->merge(fresh.get());
+            if (Item* replaced = tree->find("msgs"))
+                trimlog(replaced);
             ++msgloggeneration;
         } else if (msgs) {
+            // Messages logged between the count and the fetch came with this reply already:
+            // they must not be merged a second time when the next fetch brings them again.
+            int newest = newestseqno(msgs);
+            freshmsgs->removechildrenif([newest](const Item* m) {
+                const Item* seqno = m->getname() == "msg" ? m->find("seqno") : nullptr;
+                return seqno && seqno->intvalue() <= newest;
+            });
             msgs->merge(freshmsgs);
+            trimlog(msgs);
         } else {
             // The first reply held no message list: take this one as a whole.
             tree->merge(fresh.get());
@@ -351,6 +366,29 @@ void Srv::updatemessages()
     hold.unlock();
     fresh.reset();
     messagesnapshots.release(tree);
+}
+
+int Srv::newestseqno(const Item* msgs)
+{
+    const auto& all = msgs->getchildren();
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        if ((*it)->getname() != "msg")
+            continue;
+        if (Item* seqno = (*it)->find("seqno"))
+            return seqno->intvalue();
+    }
+    return 0;
+}
+
+void Srv::trimlog(Item* msgs)
+{
+    // Trimmed in batches, so the list is not moved on every poll once it is full.
+    const size_t keep = maxkeptmessages;
+    const size_t count = msgs->getchildren().size();
+    if (count <= keep + keep / 8)
+        return;
+    msgs->removefirstchildren(count - keep);
+    msgtrimmed += count - keep;
 }
 
 int Srv::samelastmessage(int last)

@@ -71,6 +71,10 @@ public:
     // Raised (under messagesnapshots' lock) each time a restarted client's new log replaced
     // the old messages, so a reader knows to start over.
     std::atomic<unsigned> msgloggeneration{0};
+    // Messages dropped from the front of the log so far (under messagesnapshots' lock):
+    // the log keeps at most maxkeptmessages, the newest.
+    std::atomic<size_t> msgtrimmed{0};
+    static std::atomic<size_t> maxkeptmessages;
     PtrList statesnapshots;
     PtrList ccstatussnapshots;
     PtrList diskusagesnapshots;
@@ -111,6 +115,10 @@ private:
     // Whether the client's message `last` is still the one we hold (1), another one
     // (0: a new log), or unknown because the exchange failed (-1).
     int samelastmessage(int last);
+    // Sequence number of the last message of a list, 0 when none has one.
+    static int newestseqno(const Item* msgs);
+    // Drops the oldest messages beyond maxkeptmessages.
+    void trimlog(Item* msgs);
 
     std::atomic<bool> msgcheckpending{false};
 

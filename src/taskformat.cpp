@@ -17,6 +17,9 @@ std::string formatduration(int64_t s)
     // Three of these per task line and tick: plain integer texts, no printf.
     if (s == 0)
         return "- ";
+    // Only a clock far off or a hostile time gets here; its text must not burst the column.
+    if (s < -9999)
+        return "-inf";
     if (s <= 99)
         return std::to_string(s) + "s";
     if (s <= 5999)

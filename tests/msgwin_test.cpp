@@ -362,3 +362,58 @@ TEST_F(MsgWinTest, GrowingLogReadsLikeTheWholeLogAtOnce)
         shown += line(i).rfind("line ", 0) == 0;
     EXPECT_EQ(shown, seqno);
 }
+
+// A client that logs faster than it is polled, and a log longer than the host keeps: every
+// message shows once, the oldest go, and the view follows the trimmed log without gaps.
+TEST_F(MsgWinTest, LateMessagesOnceAndALongLogTrimmed)
+{
+    LinkWaits waits(1000, 1000, 5000);
+    struct KeepMessages {
+        size_t old = Srv::maxkeptmessages;
+        KeepMessages() { Srv::maxkeptmessages = 8; }
+        ~KeepMessages() { Srv::maxkeptmessages = old; }
+    } keep;
+    FakeServer server;
+    ASSERT_TRUE(server.listening());
+    Srv host("127.0.0.1", server.portstr(), "", "");
+    view->srv = &host;
+    int n = 0;
+    auto add = [&](int count) {
+        for (int i = 0; i < count; ++i, ++n)
+            server.addmessage("message " + std::to_string(n + 1), "", kT0);
+    };
+    add(5);
+    // Two more messages are logged between the count and the fetch.
+    server.queuereply("get_message_count", "<seqno>3</seqno>\n");
+    host.updatemessages();
+    tick();
+    host.updatemessages(); // fetches from 3 and gets 4 and 5 again
+    tick();
+    ASSERT_EQ(view->getstringcount(), 6);
+    EXPECT_EQ(line(5), "message 5");
+    {
+        Snapshot tree(host.messagesnapshots);
+        std::lock_guard<std::mutex> hold(host.messagesnapshots.lock());
+        EXPECT_EQ(tree->find("msgs")->children("msg").size(), 5u);
+    }
+    for (int round = 0; round < 10; ++round) {
+        add(3);
+        host.updatemessages();
+        if (round % 2)
+            tick();
+    }
+    tick();
+    {
+        Snapshot tree(host.messagesnapshots);
+        std::lock_guard<std::mutex> hold(host.messagesnapshots.lock());
+        auto msgs = tree->find("msgs")->children("msg");
+        EXPECT_LE(msgs.size(), 9u);
+        EXPECT_EQ(msgs.back()->find("seqno")->intvalue(), 35);
+        EXPECT_EQ(host.msgtrimmed + msgs.size(), 35u);
+    }
+    EXPECT_LE(view->getstringcount(), 19) << "lines are trimmed with the log";
+    // The newest lines are the newest messages, each once and in order.
+    int last = view->getstringcount() - 1;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(line(last - i), "message " + std::to_string(35 - i));
+}

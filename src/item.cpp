@@ -283,10 +283,11 @@ std::string Item::toxml(bool escape) const
     return out;
 }
 
-std::string xmlescape(const std::string& s)
+namespace {
+
+// &, < and > as entities; with `cr`, carriage returns as character references too.
+std::string escapechars(const std::string& s, bool cr)
 {
-    if (s.find_first_of("&<>") == std::string::npos)
-        return s;
     std::string out;
     out.reserve(s.size() + 16);
     for (char ch : s) {
@@ -294,10 +295,26 @@ std::string xmlescape(const std::string& s)
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
+        case '\r':
+            if (cr) {
+                out += "&#13;";
+                break;
+            }
+            out += ch;
+            break;
         default: out += ch;
         }
     }
     return out;
+}
+
+} // namespace
+
+std::string xmlescape(const std::string& s)
+{
+    if (s.find_first_of("&<>") == std::string::npos)
+        return s;
+    return escapechars(s, false);
 }
 
 namespace {
@@ -320,21 +337,6 @@ bool survivesparse(const std::string& quoted)
     return true;
 }
 
-std::string entityquote(const std::string& s)
-{
-    std::string out;
-    out.reserve(s.size() + 16);
-    for (char ch : s) {
-        switch (ch) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '\r': out += "&#13;"; break;
-        default: out += ch;
-        }
-    }
-    return out;
-}
 
 // Markup characters together with the blanks around them go into CDATA sections, so
 // those blanks reach the parser in one piece with the markup and are kept.
@@ -372,7 +374,7 @@ std::string xmlquote(const std::string& s)
 {
     if (s.find_first_of("&<>\r") == std::string::npos)
         return s;
-    std::string quoted = entityquote(s);
+    std::string quoted = escapechars(s, true);
     return survivesparse(quoted) ? quoted : clusterquote(s);
 }
 

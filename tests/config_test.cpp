@@ -8,18 +8,6 @@
 
 namespace {
 
-const char kFirstStartFile[] =
-    "<varnix_cfg>\n"
-    "    <server>\n"
-    "        <host>127.0.0.1\n"
-    "        </host>\n"
-    "        <port>31416\n"
-    "        </port>\n"
-    "        <hostid>Local Server\n"
-    "        </hostid>\n"
-    "    </server>\n"
-    "</varnix_cfg>\n";
-
 class ConfigTest : public ::testing::Test {
 protected:
     TempDir home;
@@ -44,7 +32,7 @@ TEST_F(ConfigTest, FirstStartWritesTheTenLineFileThenAddsVersion)
     EXPECT_EQ(cfg->errortext, "");
     EXPECT_EQ(cfg->path, cfgpath);
     cfg->save();
-    EXPECT_EQ(readfile(cfgpath), kFirstStartFile);
+    EXPECT_EQ(readfile(cfgpath), kFirstStartConfig);
     EXPECT_EQ(filemode(cfgpath), 0600u) << "the file holds passwords";
 
     auto second = start();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "item.h"
+#include "tempdir.h"
 
 namespace {
 
@@ -19,18 +20,6 @@ std::unique_ptr<Item> parse(const std::string& text, std::string* err = nullptr)
         *err = e;
     return root;
 }
-
-const char kFirstStart[] =
-    "<varnix_cfg>\n"
-    "    <server>\n"
-    "        <host>127.0.0.1\n"
-    "        </host>\n"
-    "        <port>31416\n"
-    "        </port>\n"
-    "        <hostid>Local Server\n"
-    "        </hostid>\n"
-    "    </server>\n"
-    "</varnix_cfg>\n";
 
 } // namespace
 
@@ -131,7 +120,7 @@ TEST(ItemTree, ToXmlLayout)
 TEST(XmlParser, FirstStartFileReadsBackValues)
 {
     std::string err;
-    auto root = parse(kFirstStart, &err);
+    auto root = parse(kFirstStartConfig, &err);
     EXPECT_EQ(err, "");
     Item* cfg = root->find("varnix_cfg");
     ASSERT_NE(cfg, nullptr);

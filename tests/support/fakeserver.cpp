@@ -352,20 +352,25 @@ Fault FakeServer::takefault(const std::string& name)
     return Fault::none;
 }
 
+bool FakeServer::sendbytes(int fd, const char* p, size_t n)
+{
+    while (n > 0) {
+        if (stopping_)
+            return false;
+        ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return false;
+        p += k;
+        n -= static_cast<size_t>(k);
+    }
+    return true;
+}
+
 bool FakeServer::send(int fd, const std::string& bytes, Fault fault)
 {
-    auto sendall = [&](const char* p, size_t n) {
-        while (n > 0) {
-            ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-            if (k < 0 && errno == EINTR)
-                continue;
-            if (k <= 0)
-                return false;
-            p += k;
-            n -= static_cast<size_t>(k);
-        }
-        return true;
-    };
+    auto sendall = [&](const char* p, size_t n) { return sendbytes(fd, p, n); };
     switch (fault) {
     case Fault::none:
         return sendall(bytes.data(), bytes.size());
@@ -419,20 +424,7 @@ bool FakeServer::sendhuge(int fd)
     while (piece.size() < 65536)
         piece += unit;
     size_t body = total - head.size() - tail.size();
-    auto sendall = [&](const char* p, size_t n) {
-        while (n > 0) {
-            if (stopping_)
-                return false;
-            ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-            if (k < 0 && errno == EINTR)
-                continue;
-            if (k <= 0)
-                return false;
-            p += k;
-            n -= static_cast<size_t>(k);
-        }
-        return true;
-    };
+    auto sendall = [&](const char* p, size_t n) { return sendbytes(fd, p, n); };
     if (!sendall(head.data(), head.size()))
         return false;
     while (body > 0) {

@@ -120,6 +120,8 @@ private:
     std::string answer(Conn& c, const FakeRequest& r, bool& closeafter);
     std::string messagesreply(const std::string& body) const;
     Fault takefault(const std::string& name);
+    // Sends all bytes unless the peer goes away or the server stops.
+    bool sendbytes(int fd, const char* p, size_t n);
     bool send(int fd, const std::string& bytes, Fault fault);
     bool sendhuge(int fd);
     void idle(int fd);

@@ -30,6 +30,18 @@ TempDir::~TempDir()
     nftw(path_.c_str(), removeentry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+const char kFirstStartConfig[] =
+    "<varnix_cfg>\n"
+    "    <server>\n"
+    "        <host>127.0.0.1\n"
+    "        </host>\n"
+    "        <port>31416\n"
+    "        </port>\n"
+    "        <hostid>Local Server\n"
+    "        </hostid>\n"
+    "    </server>\n"
+    "</varnix_cfg>\n";
+
 std::string readfile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -17,6 +17,9 @@ private:
     std::string path_;
 };
 
+// The configuration file a first start writes, line by line.
+extern const char kFirstStartConfig[];
+
 std::string readfile(const std::string& path);
 void writefile(const std::string& path, const std::string& text);
 

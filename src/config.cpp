@@ -142,6 +142,20 @@ void Config::load()
     }
 }
 
+namespace {
+
+void rewriteinplace(const std::string& target, const std::string& text)
+{
+    int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (writeall(fd, text))
+        (void)fsync(fd);
+    close(fd);
+}
+
+} // namespace
+
 void Config::save()
 {
     if (!errortext.empty() || path.empty() || !root)
@@ -160,8 +174,13 @@ void Config::save()
     std::vector<char> tmpname(tmpl.begin(), tmpl.end());
     tmpname.push_back('\0');
     int fd = mkstemp(tmpname.data()); // mode 0600: the file holds passwords
-    if (fd < 0)
+    if (fd < 0) {
+        // A writable file in a folder we may not write to: rewriting it in place is
+        // the only way left to keep the user's changes.
+        if (errno == EACCES || errno == EPERM)
+            rewriteinplace(target, text);
         return;
+    }
     struct stat st;
     if (stat(target.c_str(), &st) == 0) {
         (void)fchmod(fd, st.st_mode & 07777);

@@ -3,6 +3,7 @@
 #include <expat.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -361,8 +362,10 @@ std::string clusterquote(const std::string& s)
             out += "<![CDATA[" + s.substr(i, end - i) + "]]>";
             i = end;
         } else {
-            out.append(s, i, j - i + (j < s.size() ? 1 : 0));
-            i = j + 1;
+            out.append(s, i, j - i);
+            if (j < s.size() && s[j] != '\r')
+                out += s[j++]; // a carriage return is written on the next round
+            i = j;
         }
     }
     return out;
@@ -370,8 +373,22 @@ std::string clusterquote(const std::string& s)
 
 } // namespace
 
-std::string xmlquote(const std::string& s)
+namespace {
+
+// XML cannot carry these even as references: one of them would make the whole
+// file unreadable, so they are left out.
+bool unwritable(char ch)
 {
+    unsigned char c = static_cast<unsigned char>(ch);
+    return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+}
+
+} // namespace
+
+std::string xmlquote(const std::string& value)
+{
+    std::string s = value;
+    s.erase(std::remove_if(s.begin(), s.end(), unwritable), s.end());
     if (s.find_first_of("&<>\r") == std::string::npos)
         return s;
     std::string quoted = escapechars(s, true);
@@ -400,6 +417,22 @@ struct ParseState {
     // table's lock is taken once per name and parse, not once per element.
     std::unordered_map<std::string, const std::string*> names;
 };
+
+std::string latin1toutf8(const char* text, size_t len)
+{
+    std::string out;
+    out.reserve(len + len / 8);
+    for (size_t i = 0; i < len; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
 
 // The text is read as ISO-8859-1, so expat hands us UTF-8 in which every original
 // byte became one code point below 256. Turn those back into the bytes the peer sent;
@@ -496,9 +529,25 @@ std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errort
                                size_t maxitems)
 {
     auto root = std::make_unique<Item>("");
+    // A byte-order mark would switch expat to reading the rest as UTF-8 and turn
+    // every multibyte character into other bytes; the rest is read as bytes like any text.
+    if (len >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        text += 3;
+        len -= 3;
+    }
+    // Every byte is read as the ISO-8859-1 character of the same number. expat's own
+    // ISO-8859-1 decoder would hand long runs of text over in pieces of 1,024 characters,
+    // and a blank-only piece among them would be dropped; reading the same characters
+    // as UTF-8 gives each run in one piece.
+    std::string widened;
+    if (std::any_of(text, text + len, [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        widened = latin1toutf8(text, len);
+        text = widened.data();
+        len = widened.size();
+    }
     ParseState st;
     st.maxitems = maxitems;
-    st.parser = XML_ParserCreate("ISO-8859-1");
+    st.parser = XML_ParserCreate("UTF-8");
     if (!st.parser) {
         errortext = "XML error:out of memory";
         return root;

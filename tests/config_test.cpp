@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "config.h"
@@ -168,6 +169,53 @@ TEST_F(ConfigTest, FailedSaveLeavesNoTemporaryFiles)
     cfg->save();
     // Only the configuration itself is left in the folder: no temporary files.
     EXPECT_EQ(system(("test \"$(ls -A " + home.path() + ")\" = .varnix.cfg").c_str()), 0);
+}
+
+// A writable file in a folder the user may not write to is still saved, in place.
+TEST_F(ConfigTest, WritableFileInReadOnlyFolderIsRewrittenInPlace)
+{
+    std::string dir = home.file("ro");
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    std::string file = dir + "/.varnix.cfg";
+    writefile(file, "<varnix_cfg><version>2.7.2</version></varnix_cfg>");
+    ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(home.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // root may write anywhere: become an ordinary user for the save
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        setenv("HOME", dir.c_str(), 1);
+        Config cfg(".varnix.cfg");
+        cfg.addserver("10.1.2.3", "31416", "", "kept");
+        cfg.save();
+        _exit(cfg.errortext.empty() ? 0 : 3);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    chmod(dir.c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    std::string text = readfile(file);
+    EXPECT_NE(text.find("<hostid>kept"), std::string::npos) << text;
+    EXPECT_NE(text.find("<version>2.7.2"), std::string::npos) << text;
+}
+
+// A byte-order mark put there by an editor does not change a password or label.
+TEST_F(ConfigTest, ByteOrderMarkLeavesValuesAsTheyWere)
+{
+    writefile(cfgpath, "\xEF\xBB\xBF<varnix_cfg><server><host>h</host><port>1</port>"
+                       "<pwd>p\xC3\xA4ss</pwd><hostid>Zo\xC3\xAB</hostid></server></varnix_cfg>");
+    auto cfg = start();
+    EXPECT_EQ(cfg->errortext, "");
+    EXPECT_EQ(cfg->getcfgroot()->find("pwd")->value(), "p\xC3\xA4ss");
+    cfg->save();
+    std::string saved = readfile(cfgpath);
+    EXPECT_NE(saved.find("<pwd>p\xC3\xA4ss\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<hostid>Zo\xC3\xAB\n"), std::string::npos) << saved;
 }
 
 TEST_F(ConfigTest, IntValuesAndServers)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -290,6 +291,68 @@ TEST(XmlEscape, QuotedValuesReadBackUnchanged)
     }
     EXPECT_EQ(xmlquote("p<a&s>s"), "p&lt;a&amp;s&gt;s");
     EXPECT_EQ(xmlquote("no markup"), "no markup");
+}
+
+// Carriage returns next to markup, and long values: every combination of a few
+// awkward characters reads back as it was written. (Blanks that touch a carriage
+// return form a blank-only piece of their own, which the reading rules drop.)
+TEST(XmlEscape, AwkwardCombinationsReadBackUnchanged)
+{
+    const char alphabet[] = {' ', '<', '&', ']', '>', '\t', 'a', '\r'};
+    std::vector<std::string> values = {std::string(1024, 'x') + " <", std::string(3000, 'y') + "  "};
+    for (char a : alphabet)
+        for (char b : alphabet)
+            for (char c : alphabet)
+                for (char d : alphabet)
+                    values.push_back(std::string("a") + a + b + c + d);
+    auto touching = [](const std::string& v) {
+        return v.find(" \r") != std::string::npos || v.find("\r ") != std::string::npos;
+    };
+    values.erase(std::remove_if(values.begin(), values.end(), touching), values.end());
+    for (const std::string& v : values) {
+        std::string text = "<v>" + xmlquote(v) + "\n    </v>\n";
+        std::string err;
+        auto root = parsexml(text.data(), text.size(), err);
+        ASSERT_EQ(err, "") << text;
+        ASSERT_EQ(root->find("v")->value(), v) << text;
+    }
+}
+
+// Characters that XML cannot hold would make the whole saved file unreadable.
+TEST(XmlEscape, UnwritableControlCharactersAreLeftOut)
+{
+    std::string text = "<v>" + xmlquote("a\x01" "b\x1b[2J<c") + "</v>";
+    std::string err;
+    auto root = parsexml(text.data(), text.size(), err);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(root->find("v")->value(), "ab[2J<c");
+}
+
+// Long runs of text are one piece: blanks inside or at the end of them are kept, also
+// when the text holds bytes above 127.
+TEST(ItemParse, LongRunsKeepTheirBlanks)
+{
+    for (const std::string& fill : {std::string(1024, 'x'), std::string(700, '\xe9')}) {
+        std::string value = fill + "     ";
+        std::string middle = "a" + std::string(2100, ' ') + "b" + fill;
+        std::string text = "<r><v>" + value + "</v><w>" + middle + "</w></r>";
+        std::string err;
+        auto root = parsexml(text.data(), text.size(), err);
+        EXPECT_EQ(err, "");
+        EXPECT_EQ(root->find("v")->value(), value);
+        EXPECT_EQ(root->find("w")->value(), middle);
+    }
+}
+
+// A byte-order mark (editors add one) must not change how the other bytes read.
+TEST(ItemParse, ByteOrderMarkIsSkipped)
+{
+    std::string text = "\xEF\xBB\xBF<r><pwd>p\xC3\xA4ss</pwd><l>caf\xe9</l></r>";
+    std::string err;
+    auto root = parsexml(text.data(), text.size(), err);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(root->find("pwd")->value(), "p\xC3\xA4ss");
+    EXPECT_EQ(root->find("l")->value(), "caf\xe9");
 }
 
 // Numbers read the same as the C library reads them, bit for bit, whatever their form.

@@ -64,6 +64,8 @@ void MainProg::mainloop()
 
 void MainProg::handleresize()
 {
+    // Cleared first: a resize signalled while this one is laid out is handled next time.
+    clearresizeflag();
     struct winsize ws {};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0)
         resizeterm(ws.ws_row, ws.ws_col);
@@ -72,7 +74,6 @@ void MainProg::handleresize()
     wstatus->resize(1, COLS);
     wstatus->move(LINES - 1, 0);
     centermodals(LINES, COLS);
-    clearresizeflag();
     setneedrefresh();
     refresh();
     werase(wstatus->win);

@@ -37,6 +37,21 @@ void NForm::resize(int rows, int cols)
     wresize(subwin, std::max(rows - 2, 1), std::max(cols - 2, 1));
 }
 
+void NForm::move(int begrow, int begcol)
+{
+    NGroup::move(begrow, begcol);
+    // A smaller screen cut the form's inner window and its fields down; the frame got
+    // its size back above, the inner window and the fields get theirs here.
+    const int rows = std::max(rect.rows - 2, 1);
+    const int cols = std::max(rect.cols - 2, 1);
+    if (subwin && (getmaxy(subwin) != rows || getmaxx(subwin) != cols)) {
+        wresize(subwin, rows, cols);
+        if (frm && unpost_form(frm) == E_OK)
+            post_form(frm); // builds the field windows anew
+        needrefresh = true;
+    }
+}
+
 void NForm::settitle(const char* s)
 {
     hastitle = s != nullptr;

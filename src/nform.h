@@ -17,6 +17,7 @@ public:
     ~NForm() override;
 
     void resize(int rows, int cols) override;
+    void move(int begrow, int begcol) override;
     void refresh() override;
     // Every key and mouse event that reaches the form is consumed here.
     void eventhandle(NEvent* ev) override;

@@ -103,6 +103,8 @@ void NGroup::centermodals(int rows, int cols)
 {
     for (auto& child : children) {
         if (child->ismodal())
-            child->move(rows / 2 - child->rect.rows / 2, cols / 2 - child->rect.cols / 2);
+            // A dialog larger than the screen keeps its top left corner on it.
+            child->move(std::max(0, rows / 2 - child->rect.rows / 2),
+                        std::max(0, cols / 2 - child->rect.cols / 2));
     }
 }

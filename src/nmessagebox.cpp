@@ -1,6 +1,8 @@
 #include "nmessagebox.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <cwchar>
 
 #include "config.h"
@@ -37,17 +39,20 @@ NMessageBox::NMessageBox(const char* message)
 {
     if (!message)
         message = "";
-    int rows = countrows(message, kTextCols);
+    // Rows for the text as it will be shown (long texts are cut), and never so many
+    // that the buttons fall off the screen.
+    const std::string shown = NAttrString(0, "%s", message).fragment(0).text;
+    int rows = std::min(countrows(shown.c_str(), kTextCols), std::max(1, LINES - 6));
     int textattr = getcolorpair(7, getbgcolor());
     auto t = std::make_unique<NStaticText>(NRect{2, 2, rows, kTextCols});
     t->bgattr = textattr;
     text = insert(std::move(t));
-    text->appendstring(textattr | A_BOLD, "%s", message);
+    text->appendstring(textattr | A_BOLD, "%s", shown.c_str());
     modalflag = true;
     resize(rows + 6, kBoxCols);
     wattrset(win, textattr | A_BOLD);
     drawframe();
-    move(LINES / 2 - rect.rows / 2, COLS / 2 - rect.cols / 2);
+    move(std::max(0, LINES / 2 - rect.rows / 2), std::max(0, COLS / 2 - rect.cols / 2));
 }
 
 void NMessageBox::drawframe()

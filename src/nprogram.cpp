@@ -92,12 +92,13 @@ void NProgram::putevent(NEvent* ev)
 
 void NProgram::handleresize()
 {
+    // Cleared first: a resize signalled while this one is laid out is handled next time.
+    clearresizeflag();
     struct winsize ws {};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0)
         resizeterm(ws.ws_row, ws.ws_col);
     NView::resize(LINES, COLS);
     centermodals(LINES, COLS);
-    clearresizeflag();
     setneedrefresh();
     refresh();
 }

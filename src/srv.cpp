@@ -1,5 +1,6 @@
 #include "srv.h"
 
+#include "sigblock.h"
 #include "taskformat.h"
 
 #include <gnutls/openssl.h>
@@ -249,6 +250,7 @@ void Srv::startthread()
     }
     running = true;
     try {
+        SignalsBlocked forthethread;
         worker = std::thread(&Srv::updatethread, this);
     } catch (const std::system_error&) {
         running = false; // no thread: the host is simply not polled

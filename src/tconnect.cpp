@@ -22,6 +22,8 @@
 #include <cstring>
 #include <vector>
 
+#include "sigblock.h"
+
 std::atomic<int> TConnect::connecttimeoutms{5000};
 std::atomic<int> TConnect::replytimeoutms{15000};
 std::atomic<int> TConnect::replytotalms{120000};
@@ -68,6 +70,7 @@ bool TConnect::resolve(in_addr& out)
         return true; // a dotted address needs no lookup
     auto pending = std::make_shared<PendingLookup>();
     try {
+        SignalsBlocked forthethread;
         std::thread([pending, name = host] {
             in_addr addr{};
             bool found = lookup(name, addr);

@@ -206,3 +206,21 @@ TEST_F(Form, FieldsCanBeReplaced)
     EXPECT_EQ(f.getfieldcount(), 0);
     key(f, 'z'); // no fields: still consumed, nothing breaks
 }
+
+// A screen that shrank below the form and grew again: the inner window and the fields
+// are whole again, show their text and take a full field of input.
+TEST_F(Form, FieldsAreWholeAgainAfterTheScreenShrankAndGrew)
+{
+    TwoFieldForm f;
+    resizeterm(5, 12);
+    f.move(0, 0);
+    resizeterm(24, 80);
+    f.move(2, 5);
+    f.refresh();
+    EXPECT_EQ(getmaxy(f.getsubwin()), 8);
+    EXPECT_EQ(getmaxx(f.getsubwin()), 38);
+    EXPECT_EQ(rowtext(f.getsubwin(), 1, 10, 4), "host");
+    key(f, KEY_END);
+    keys(f, "0123456789abcdefgh");
+    EXPECT_EQ(f.value(0), "host0123456789abcdef");
+}

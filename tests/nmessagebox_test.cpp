@@ -156,3 +156,17 @@ TEST_F(MessageBox, LongTextIsCutAndEmptyTextWorks)
     EXPECT_EQ(empty.rect.rows, 6);
     EXPECT_EQ(empty.text->rect.rows, 0);
 }
+
+// A text longer than the screen is tall (a hostile task name in a confirmation): the box
+// stays on the screen and its buttons below the text, not over it.
+TEST_F(MessageBox, TallTextKeepsTheBoxAndItsButtonsOnTheScreen)
+{
+    std::string text = "Please Confirm\n\nTask   : " + std::string(1500, 'n') + "\nOperation : Abort";
+    NMessageBox box(text.c_str());
+    NMButton* yes = box.addbutton(std::make_unique<NMButton>("Yes", new NEvent(evPROG, 1), 'Y', 0));
+    EXPECT_GE(box.rect.begrow, 0);
+    EXPECT_LE(box.rect.begrow + box.rect.rows, LINES);
+    EXPECT_EQ(getbegy(box.win), box.rect.begrow);
+    EXPECT_EQ(getbegy(yes->win), box.rect.begrow + box.rect.rows - 3);
+    EXPECT_GT(yes->rect.begrow, box.text->rect.begrow + box.text->rect.rows - 1);
+}

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -649,3 +651,37 @@ TEST_F(LookupTest, AllProjectsEntries)
 }
 
 } // namespace
+
+namespace {
+std::atomic<int> winchcount{0};
+void countwinch(int) { ++winchcount; }
+} // namespace
+
+// Window size changes go to the interface thread: the update thread never takes them,
+// even when it was started while the interface thread had them unblocked.
+TEST(SrvSignals, UpdateThreadLeavesWindowSizeChangesToTheInterface)
+{
+    sigset_t winch;
+    sigemptyset(&winch);
+    sigaddset(&winch, SIGWINCH);
+    struct sigaction sa {}, old {};
+    sa.sa_handler = countwinch;
+    sigaction(SIGWINCH, &sa, &old);
+    winchcount = 0;
+
+    pthread_sigmask(SIG_BLOCK, &winch, nullptr); // the fake server's threads must not take it
+    FakeServer server("secret");
+    pthread_sigmask(SIG_UNBLOCK, &winch, nullptr);
+    Srv s("127.0.0.1", server.portstr(), "secret", "Test host");
+    s.startthread();
+    ASSERT_TRUE(server.waitforname("get_state"));
+
+    pthread_sigmask(SIG_BLOCK, &winch, nullptr); // as during an iteration of the event loop
+    kill(getpid(), SIGWINCH);
+    usleep(200000);
+    EXPECT_EQ(winchcount, 0) << "another thread took the signal";
+    pthread_sigmask(SIG_UNBLOCK, &winch, nullptr);
+    EXPECT_EQ(winchcount, 1);
+    s.jointhread();
+    sigaction(SIGWINCH, &old, nullptr);
+}

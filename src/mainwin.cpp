@@ -205,6 +205,16 @@ void MainWin::updatecaption()
         refresh();
 }
 
+namespace {
+
+int keypadcode(const char* sequence)
+{
+    int code = key_defined(sequence);
+    return code > 0 ? code : -2; // never a key code
+}
+
+} // namespace
+
 void MainWin::setsrv(Srv* s)
 {
     srv = s;
@@ -241,6 +251,12 @@ void MainWin::eventhandle(NEvent* ev)
         return;
     switch (ev->type) {
     case evKB: {
+        // Terminals whose description names the keypad's + and - (xterm) have them
+        // arrive as key codes of their own; others send Escape, 'O', then 'k' or 'm'.
+        if (ev->keycode == keypadcode("\033Ok"))
+            ev->keycode = '+';
+        else if (ev->keycode == keypadcode("\033Om"))
+            ev->keycode = '-';
         if (keyhistory[0] == 27 && keyhistory[1] == 'O') {
             if (ev->keycode == 'k')
                 ev->keycode = '+';

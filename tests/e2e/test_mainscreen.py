@@ -290,6 +290,29 @@ class MainScreenTest(VarnixTestCase):
         self.quit(s)
         self.assertIn("<wtask_height_percent>4687\n", self.read_config())
 
+    def test_keypad_plus_and_minus_move_the_split_on_an_xterm(self):
+        # xterm's description names the keypad keys: they arrive as key codes, not as
+        # Escape, 'O' and a letter.
+        fake = self.fake()
+        self.write_config([("127.0.0.1", fake.port, "", "")])
+        s = self.varnix(term="xterm-256color")
+        s.wait_for(" Host ")
+
+        def separator_row(rows):
+            for i, r in enumerate(rows[3:], 3):
+                # tmux shows this terminal's line drawing as the letters that encode it
+                if r[1:4] in ("\u2500\u2500\u2500", "---", "qqq"):
+                    return i
+            return None
+
+        s.wait_until(lambda rows: separator_row(rows) == 22, what="the split")
+        s.send_keys("KP-")
+        s.send_keys("KP-")
+        s.wait_until(lambda rows: separator_row(rows) == 23, what="split moved down")
+        s.send_keys("KP+", "KP+", "KP+")
+        s.wait_until(lambda rows: separator_row(rows) == 20, what="split moved up")
+        self.quit(s)
+
     def test_resize_keeps_layout_and_centres_a_box(self):
         fake = self.fake()
         fake.set_state(sample_tasks(), apps=APPS)

@@ -219,9 +219,10 @@ class VarnixTestCase(TmuxTestCase):
         with open(self.cfgpath, encoding="latin-1") as f:
             return f.read()
 
-    def varnix(self, args=(), cols=120, rows=40, binary=None):
-        env = {"HOME": self.home, "TERM": "screen-256color"}
-        return self.session([binary or VARNIX] + list(args), cols=cols, rows=rows, env=env)
+    def varnix(self, args=(), cols=120, rows=40, binary=None, term="screen-256color"):
+        env = {"HOME": self.home, "TERM": term}
+        return self.session([binary or VARNIX] + list(args), cols=cols, rows=rows, env=env,
+                            term=term)
 
     def quit(self, s, timeout=5):
         s.send_keys("Q")

@@ -5,6 +5,7 @@
 
 #include "config.h"
 #include "mainwin.h"
+#include "msgwin.h"
 #include "ncolorpair.h"
 #include "nmbutton.h"
 #include "nmessagebox.h"
@@ -171,6 +172,9 @@ void MainProg::handlecommand(TuiEvent* ev)
     switch (ev->keycode) {
     case evCFGCH:
         destroybyid("7CfgForm");
+        // The rebuilt list's first host may be given the address of the freed one: the
+        // message view must not take it for the host it showed.
+        wmain->msgwin->srv = nullptr;
         gsrvlist->refill();
         wmain->setsrv(gsrvlist->current());
         wmain->updatecaption();

@@ -14,6 +14,7 @@
 std::atomic<int> Srv::sleepstepus{100000};
 std::atomic<int> Srv::pollwaitus{1000000};
 std::atomic<int> Srv::interactivewaitms{2000};
+std::atomic<int> Srv::interactivereplyms{5000};
 // A client keeps about 2,000 messages; this many (some 100 MB with their lines on screen)
 // is plenty, and a client that invents messages cannot use up memory.
 std::atomic<size_t> Srv::maxkeptmessages{100000};
@@ -118,7 +119,7 @@ Srv::~Srv()
 
 bool Srv::acquire(std::mutex& m)
 {
-    if (std::this_thread::get_id() == updaterid.load()) {
+    if (onupdater()) {
         m.lock();
         return true;
     }
@@ -132,18 +133,26 @@ bool Srv::acquire(std::mutex& m)
     return true;
 }
 
+bool Srv::onupdater() const
+{
+    return std::this_thread::get_id() == updaterid.load();
+}
+
 std::unique_ptr<Item> Srv::request(const char* fmt, ...)
 {
     if (sock == -1) {
+        // The update thread reconnects within a pass; a command of the interface thread
+        // must not freeze the screen with a connect and login of its own meanwhile.
+        if (running && !onupdater())
+            return nullptr;
         connect();
-        if (sock == -1)
-            return nullptr;
-    } else {
-        // Another thread may be logging in on this connection: let it finish first.
-        if (!acquire(loginmutex))
-            return nullptr;
-        loginmutex.unlock();
     }
+    // Another thread may be logging in on this connection: let it finish first.
+    if (!acquire(loginmutex))
+        return nullptr;
+    loginmutex.unlock();
+    if (sock == -1)
+        return nullptr;
     va_list args;
     va_start(args, fmt);
     auto tree = vrequest(fmt, args);
@@ -168,7 +177,9 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
         std::lock_guard<std::mutex> hold(connmutex, std::adopt_lock);
         if (!vsendrequest(tmpl.c_str(), args))
             return nullptr;
-        reply = receivereply();
+        // A key press waits for a silent client only briefly.
+        reply = receivereply(onupdater() ? replytimeoutms.load()
+                                         : std::min(replytimeoutms.load(), interactivereplyms.load()));
     }
     if (!reply)
         return nullptr;
@@ -279,12 +290,14 @@ void Srv::updatethread()
                 pollinto(*this, statisticssnapshots, "<get_statistics/>");
             if (diskusagesnapshots.empty() || t % 60 == 0)
                 pollinto(*this, diskusagesnapshots, "<get_disk_usage/>");
-            if (ccstatussnapshots.empty() || t % 600 == 0 || forceccstatus) {
+            // The flags are cleared before the request: a mode change or account manager
+            // command made while the reply is on its way asks for one more fetch.
+            if (forceccstatus.exchange(false) || ccstatussnapshots.empty() || t % 600 == 0)
                 pollinto(*this, ccstatussnapshots, "<get_cc_status/>");
-                forceccstatus = false;
+            if (acctmgrinfosnapshots.refreshpending.exchange(false)) {
+                acctmgrinfosnapshots.push(request("<acct_mgr_info/>"));
+                acctmgrinfosnapshots.release(nullptr);
             }
-            if (acctmgrinfosnapshots.refreshpending)
-                pollinto(*this, acctmgrinfosnapshots, "<acct_mgr_info/>");
         }
         for (int step = 0; step < 10; ++step) {
             usleep(static_cast<useconds_t>(sleepstepus.load()));

@@ -104,6 +104,9 @@ public:
     // How long a request of the interface thread waits for the connection when the
     // update thread holds it: a hung client must not freeze the screen for a key press.
     static std::atomic<int> interactivewaitms;
+    // Longest silence of the client in the middle of an exchange that the interface
+    // thread waits out (the update thread waits the connection's own time-out).
+    static std::atomic<int> interactivereplyms;
     // Text given back by the account commands for input the request cannot hold.
     static const char* const kInputTooLong;
 
@@ -125,6 +128,7 @@ private:
     // Takes the lock; a thread other than the update thread gives up after
     // interactivewaitms. False when it gave up.
     bool acquire(std::mutex& m);
+    bool onupdater() const;
 
     std::thread worker;
     std::atomic<std::thread::id> updaterid{}; // set by the update thread itself

@@ -203,8 +203,10 @@ bool TConnect::sendtext(const std::string& text)
     return true;
 }
 
-std::optional<std::string> TConnect::receivereply()
+std::optional<std::string> TConnect::receivereply(int silencems)
 {
+    if (silencems < 0)
+        silencems = replytimeoutms;
     int fd = sock;
     if (fd == -1)
         return std::nullopt;
@@ -213,7 +215,7 @@ std::optional<std::string> TConnect::receivereply()
     const size_t limit = maxreplysize;
     auto deadline = Clock::now() + std::chrono::milliseconds(replytotalms.load());
     for (;;) {
-        int wait = std::min(msleft(deadline), replytimeoutms.load());
+        int wait = std::min(msleft(deadline), silencems);
         if (wait <= 0 || waitfor(fd, POLLIN, wait) != Wait::ready) {
             disconnect();
             return std::nullopt;

@@ -31,7 +31,8 @@ public:
     bool sendtext(const std::string& text);
 
     // One reply without its end byte, or nothing (closed, failed, timed out, too large).
-    std::optional<std::string> receivereply();
+    // `silencems`: longest wait for the next bytes (replytimeoutms when negative).
+    std::optional<std::string> receivereply(int silencems = -1);
 
     // Makes every network wait of this connection give up within one wait slice
     // (used when the object is about to go away). clearabort() re-arms it.

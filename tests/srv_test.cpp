@@ -270,6 +270,7 @@ TEST_F(SrvTest, RequestsOfTwoThreadsNeverInterleave)
     auto s = host();
     server.setreply("get_cc_status", "<cc_status><mine/></cc_status>");
     s->startthread();
+    ASSERT_TRUE(server.waitforname("get_state")); // commands need the thread's connection
     for (int i = 0; i < 300; ++i) {
         auto t = s->request("<get_cc_status/>");
         ASSERT_TRUE(t);
@@ -569,6 +570,64 @@ TEST_F(SrvTest, CommandGivesUpBehindAStalledExchangeOfTheUpdateThread)
     s->opresult("http://p/", "task", "suspend_result");
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(8)) << "the reply time-out is 15 s";
     EXPECT_EQ(server.countof("suspend_result"), 0u) << "nothing is sent behind a stalled exchange";
+}
+
+// While the host is offline and its update thread runs, a command of another thread
+// neither connects nor logs in itself (that would freeze the screen behind a silent
+// client): it fails at once and the thread reconnects.
+TEST_F(SrvTest, CommandWhileOfflineLeavesTheReconnectToTheUpdateThread)
+{
+    // The thread's login times out after 300 ms; then it sleeps 3 s before it tries again.
+    LinkWaits slow(300000, 1000000, 300);
+    server.setfault("auth1", Fault::stall);
+    auto s = host();
+    s->startthread();
+    ASSERT_TRUE(server.waitforname("auth1"));
+    ASSERT_TRUE(eventually([&] { return s->sock == -1; }));
+    usleep(200000);
+    const int connections = server.connectioncount();
+    auto start = Clock::now();
+    s->opresult("http://p/", "task", "suspend_result");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(server.connectioncount(), connections);
+    EXPECT_EQ(server.countof("suspend_result"), 0u);
+}
+
+// A client that goes silent in the middle of a command's exchange holds the interface
+// thread for the short interactive wait, not for the connection's long time-out.
+TEST_F(SrvTest, CommandWaitsOnlyBrieflyForASilentClient)
+{
+    LinkWaits real(100000, 1000000, 15000);
+    const int saved = Srv::interactivereplyms;
+    Srv::interactivereplyms = 300;
+    auto s = host();
+    ASSERT_TRUE(s->request("<get_cc_status/>"));
+    server.setfault("suspend_result", Fault::stall);
+    auto start = Clock::now();
+    s->opresult("http://p/", "task", "suspend_result");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "the reply time-out is 15 s";
+    EXPECT_EQ(server.countof("suspend_result"), 1u);
+    Srv::interactivereplyms = saved;
+}
+
+// A mode change made while the update thread is still reading the previous client
+// status asks for one more fetch: the status on screen must not stay from before it.
+TEST_F(SrvTest, ModeChangeDuringAStatusFetchIsFetchedAgain)
+{
+    LinkWaits fast(10000, 1000); // the regular status fetch comes only after a minute
+    std::string big = "<cc_status>";
+    for (int i = 0; i < 400000; ++i)
+        big += "<x/>";
+    big += "</cc_status>";
+    server.setreply("get_cc_status", big);
+    auto s = host();
+    s->startthread();
+    ASSERT_TRUE(server.waitforname("get_cc_status"));
+    s->setrunmode("never");
+    ASSERT_TRUE(server.waitforname("set_run_mode"));
+    EXPECT_TRUE(server.waitforname("get_cc_status", 2, 10000))
+        << "the status was not fetched after the mode change";
+    s->jointhread();
 }
 
 class LookupTest : public ::testing::Test {

@@ -19,11 +19,27 @@ namespace {
 
 const char kVersion[] = "2.7.2";
 
-bool readwholefile(const std::string& path, std::string& out, int& err)
+// Far above any real configuration; a link to a device must not fill the memory.
+constexpr off_t kMaxConfigBytes = off_t(256) << 20;
+
+// Reads a regular file whole; otherwise (a pipe would block the start for ever, a
+// device never ends) says why not.
+bool readwholefile(const std::string& path, std::string& out, std::string& why)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        err = errno;
+        why = strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        why = strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = "not a regular file";
+    else if (st.st_size > kMaxConfigBytes)
+        why = "the file is too large";
+    if (!why.empty()) {
+        close(fd);
         return false;
     }
     out.clear();
@@ -35,11 +51,16 @@ bool readwholefile(const std::string& path, std::string& out, int& err)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            err = errno;
+            why = strerror(errno);
             close(fd);
             return false;
         }
         out.append(buf, static_cast<size_t>(n));
+        if (static_cast<off_t>(out.size()) > kMaxConfigBytes) {
+            why = "the file is too large";
+            close(fd);
+            return false;
+        }
     }
     close(fd);
     return true;
@@ -120,10 +141,10 @@ void Config::load()
         return;
     }
     std::string text;
-    int err = 0;
-    if (!readwholefile(path, text, err)) {
+    std::string why;
+    if (!readwholefile(path, text, why)) {
         // No tree: nothing will be saved over a file we could not read.
-        errortext = path + "\n" + "cannot read the file: " + strerror(err);
+        errortext = path + "\n" + "cannot read the file: " + why;
         return;
     }
     std::string parseerror;

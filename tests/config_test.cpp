@@ -141,6 +141,26 @@ TEST_F(ConfigTest, UnreadableFileGivesNoTreeAndNoSave)
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
+// A pipe would block the start for ever and a device never ends: neither is read, and
+// neither is written over.
+TEST_F(ConfigTest, PipesAndDevicesAreNotRead)
+{
+    ASSERT_EQ(mkfifo(cfgpath.c_str(), 0600), 0);
+    auto fifo = start();
+    EXPECT_EQ(fifo->errortext, cfgpath + "\ncannot read the file: not a regular file");
+    fifo->save();
+    ASSERT_EQ(unlink(cfgpath.c_str()), 0);
+
+    ASSERT_EQ(symlink("/dev/zero", cfgpath.c_str()), 0);
+    auto zero = start();
+    EXPECT_EQ(zero->root, nullptr);
+    EXPECT_EQ(zero->errortext, cfgpath + "\ncannot read the file: not a regular file");
+    zero->save();
+    struct stat st;
+    ASSERT_EQ(lstat(cfgpath.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
 TEST_F(ConfigTest, SaveReplacesTheTargetOfASymbolicLinkAndKeepsItsMode)
 {
     std::string target = home.file("real.cfg");

@@ -1,7 +1,11 @@
 #include "nprogram.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 
 namespace {
 
@@ -136,11 +140,24 @@ void NProgram::checktimer()
 
 void NProgram::readinput()
 {
+    const auto start = std::chrono::steady_clock::now();
     int key = wgetch(stdscr);
     // KEY_RESIZE is what resizeterm leaves in the input; resizes come through the flag.
     if (key == KEY_RESIZE)
         key = wgetch(stdscr);
-    if (key == ERR || key == KEY_RESIZE)
+    if (key == ERR) {
+        // A read that should have waited but came back at once may mean the input ended.
+        const int delay = wgetdelay(stdscr);
+        const bool atonce = delay > 0 && std::chrono::steady_clock::now() - start <
+                                              std::chrono::milliseconds(delay / 2);
+        if (!atonce)
+            deadreads = 0;
+        else if (inputgone())
+            quitflag = true; // ends like Q, so the owner still saves its settings
+        return;
+    }
+    deadreads = 0;
+    if (key == KEY_RESIZE)
         return;
     if (key == KEY_MOUSE) {
         MEVENT mev{};
@@ -149,6 +166,19 @@ void NProgram::readinput()
         return;
     }
     putevent(new NEvent(evKB, key));
+}
+
+bool NProgram::inputgone()
+{
+    // The screen reads the standard input. A read that gave nothing at once while the
+    // input reports data or a hang-up means the input has ended; a key that merely
+    // arrived late is read by the next iteration, so only several such reads in a row
+    // count.
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int n = poll(&p, 1, 0);
+    bool ended = n < 0 ? errno != EINTR : n > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL));
+    deadreads = ended ? deadreads + 1 : 0;
+    return deadreads >= 3;
 }
 
 void NProgram::drainqueue()

@@ -42,6 +42,10 @@ protected:
     void checktimer();
     // Reads at most one key or mouse event from the terminal.
     void readinput();
+    // After a read that gave nothing: true when the input is gone for good (a terminal
+    // that hung up while the hang-up was ignored, input at its end), which would make
+    // every read fail at once and the loop spin for ever.
+    bool inputgone();
 
     std::deque<std::unique_ptr<NEvent>> queue;
     bool quitflag = false;
@@ -49,6 +53,7 @@ protected:
     static void clearresizeflag();
 
 private:
+    int deadreads = 0; // reads in a row that found the input ended
     struct sigaction oldwinch {};
     struct sigaction oldquit[4] {};
 };

@@ -8,7 +8,7 @@ import signal
 import unittest
 
 from layoutcheck import HLINE, frame_problems, send_bytes, stray_sequences, wait_selected
-from varnixe2e import Task, VarnixTestCase, messages_xml
+from varnixe2e import VARNIX, Task, VarnixTestCase, messages_xml
 
 NORMAL = (100, 30)
 
@@ -209,6 +209,14 @@ class TerminalTest(VarnixTestCase):
                 self.assertIn("<wtask_height_percent>5694\n", self.read_config())
                 self.write_config([("127.0.0.1", self.client.port, "", "term")],
                                   extra="    <column_view_mask>527\n    </column_view_mask>")
+
+    def test_input_at_its_end_ends_in_order(self):
+        # Input that has ended (here: /dev/null; likewise a terminal that hung up while
+        # the hang-up was ignored) must not make the loop spin for ever.
+        s = self.session(["sh", "-c", 'exec "$0" < /dev/null', VARNIX], cols=100, rows=30,
+                         env={"HOME": self.home, "TERM": "screen-256color"})
+        self.assertEqual(s.wait_exit(timeout=10), 0)
+        self.assertIn("<version>2.7.2\n", self.read_config())
 
 
 if __name__ == "__main__":

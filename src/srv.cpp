@@ -6,6 +6,7 @@
 #include <gnutls/openssl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@ std::atomic<int> Srv::interactivereplyms{5000};
 // A client keeps about 2,000 messages; this many (some 100 MB with their lines on screen)
 // is plenty, and a client that invents messages cannot use up memory.
 std::atomic<size_t> Srv::maxkeptmessages{100000};
+std::atomic<size_t> Srv::maxkeptmessagebytes{size_t(64) << 20};
 std::atomic<size_t> Srv::maxreplyitems{2000000};
 
 namespace {
@@ -84,6 +86,42 @@ void escapecdataamps(std::string& text)
         pos = end;
     }
     text.swap(out);
+}
+
+// Longest message body kept: the message view shows far less of one, and a client
+// that logs huge messages must not fill the memory with them.
+constexpr size_t kMaxBodyBytes = 4096;
+
+size_t bodysize(const Item* msg)
+{
+    const Item* body = msg->getname() == "msg" ? msg->find("body") : nullptr;
+    return body ? body->value().size() : 0;
+}
+
+size_t bodybytes(const Item* msgs)
+{
+    size_t total = 0;
+    for (const auto& m : msgs->getchildren())
+        total += bodysize(m.get());
+    return total;
+}
+
+// Cuts every overlong body, never inside a UTF-8 character.
+void cutbodies(Item* tree)
+{
+    Item* msgs = tree->find("msgs");
+    if (!msgs)
+        return;
+    for (Item* m : msgs->children("msg")) {
+        Item* body = m->find("body");
+        if (!body || body->value().size() <= kMaxBodyBytes)
+            continue;
+        const std::string& v = body->value();
+        size_t cut = kMaxBodyBytes;
+        for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80; ++back)
+            --cut;
+        body->setvalue(v.substr(0, cut));
+    }
 }
 
 } // namespace
@@ -177,9 +215,13 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
         std::lock_guard<std::mutex> hold(connmutex, std::adopt_lock);
         if (!vsendrequest(tmpl.c_str(), args))
             return nullptr;
-        // A key press waits for a silent client only briefly.
-        reply = receivereply(onupdater() ? replytimeoutms.load()
-                                         : std::min(replytimeoutms.load(), interactivereplyms.load()));
+        // A key press waits only briefly for a silent or trickling client.
+        if (onupdater()) {
+            reply = receivereply();
+        } else {
+            const int wait = interactivereplyms;
+            reply = receivereply(std::min(replytimeoutms.load(), wait), std::min(replytotalms.load(), wait));
+        }
     }
     if (!reply)
         return nullptr;
@@ -195,8 +237,13 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
     text.resize(close);
     start = text.find('<', start);
     text.erase(0, start == std::string::npos ? text.size() : start);
-    if (strstr(fmt, "<get_messages>")) {
+    const bool messages = strstr(fmt, "<get_messages>") != nullptr;
+    if (messages) {
         maskbodymarkup(&text[0], text.size());
+        // Every '&' grows by four bytes: a reply made of them must not grow past the
+        // limit that held for the reply itself.
+        if (text.size() + 4 * static_cast<size_t>(std::count(text.begin(), text.end(), '&')) > maxreplysize)
+            return nullptr;
         escapecdataamps(text);
     }
 
@@ -204,7 +251,10 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
     // lock here would also make a command wait behind a stalled exchange of the update
     // thread for the whole reply time-out.
     std::string errortext; // a parse error still leaves the partial tree, which is used
-    return parsexml(text.data(), text.size(), errortext, maxreplyitems);
+    auto tree = parsexml(text.data(), text.size(), errortext, maxreplyitems);
+    if (messages)
+        cutbodies(tree.get());
+    return tree;
 }
 
 void Srv::connect()
@@ -341,8 +391,10 @@ void Srv::updatemessages()
 
     std::unique_lock<std::mutex> hold(messagesnapshots.lock());
     if (messagesnapshots.entrycountlocked() == 0) {
-        if (freshmsgs)
+        if (freshmsgs) {
+            msgbytes = bodybytes(freshmsgs);
             trimlog(freshmsgs);
+        }
         messagesnapshots.pushlocked(std::move(fresh));
         messagesnapshots.refreshpending = false;
         if (freshmsgs)
@@ -358,8 +410,10 @@ void Srv::updatemessages()
             for (Item* c : tree->children(""))
                 tree->removechild(c);
             tree->merge(fresh.get());
-            if (Item* replaced = tree->find("msgs"))
+            if (Item* replaced = tree->find("msgs")) {
+                msgbytes = bodybytes(replaced);
                 trimlog(replaced);
+            }
             ++msgloggeneration;
         } else if (msgs) {
             // Messages logged between the count and the fetch came with this reply already:
@@ -369,11 +423,16 @@ void Srv::updatemessages()
                 const Item* seqno = m->getname() == "msg" ? m->find("seqno") : nullptr;
                 return seqno && seqno->intvalue() <= newest;
             });
+            msgbytes += bodybytes(freshmsgs);
             msgs->merge(freshmsgs);
             trimlog(msgs);
         } else {
             // The first reply held no message list: take this one as a whole.
             tree->merge(fresh.get());
+            if (Item* taken = tree->find("msgs")) {
+                msgbytes = bodybytes(taken);
+                trimlog(taken);
+            }
         }
         lastmsgseqno = n;
     }
@@ -399,11 +458,20 @@ void Srv::trimlog(Item* msgs)
 {
     // Trimmed in batches, so the list is not moved on every poll once it is full.
     const size_t keep = maxkeptmessages;
-    const size_t count = msgs->getchildren().size();
-    if (count <= keep + keep / 8)
+    const size_t budget = maxkeptmessagebytes;
+    const auto& all = msgs->getchildren();
+    const size_t count = all.size();
+    if (count <= keep + keep / 8 && msgbytes <= budget + budget / 8)
         return;
-    msgs->removefirstchildren(count - keep);
-    msgtrimmed += count - keep;
+    size_t drop = count > keep ? count - keep : 0;
+    size_t bytes = msgbytes;
+    for (size_t i = 0; i < drop; ++i)
+        bytes -= bodysize(all[i].get());
+    while (drop + 1 < count && bytes > budget)
+        bytes -= bodysize(all[drop++].get());
+    msgs->removefirstchildren(drop);
+    msgtrimmed += drop;
+    msgbytes = bytes;
 }
 
 int Srv::samelastmessage(int last)

@@ -75,6 +75,8 @@ public:
     // the log keeps at most maxkeptmessages, the newest.
     std::atomic<size_t> msgtrimmed{0};
     static std::atomic<size_t> maxkeptmessages;
+    // ... and at most about this many bytes of message bodies.
+    static std::atomic<size_t> maxkeptmessagebytes;
     PtrList statesnapshots;
     PtrList ccstatussnapshots;
     PtrList diskusagesnapshots;
@@ -104,8 +106,8 @@ public:
     // How long a request of the interface thread waits for the connection when the
     // update thread holds it: a hung client must not freeze the screen for a key press.
     static std::atomic<int> interactivewaitms;
-    // Longest silence of the client in the middle of an exchange that the interface
-    // thread waits out (the update thread waits the connection's own time-out).
+    // Longest wait of the interface thread for a reply, whether the client is silent or
+    // trickles it (the update thread waits the connection's own time-outs).
     static std::atomic<int> interactivereplyms;
     // Text given back by the account commands for input the request cannot hold.
     static const char* const kInputTooLong;
@@ -124,6 +126,7 @@ private:
     void trimlog(Item* msgs);
 
     std::atomic<bool> msgcheckpending{false};
+    size_t msgbytes = 0; // bytes of the bodies in the log; kept by the thread that merges
 
     // Takes the lock; a thread other than the update thread gives up after
     // interactivewaitms. False when it gave up.

@@ -203,17 +203,19 @@ bool TConnect::sendtext(const std::string& text)
     return true;
 }
 
-std::optional<std::string> TConnect::receivereply(int silencems)
+std::optional<std::string> TConnect::receivereply(int silencems, int totalms)
 {
     if (silencems < 0)
         silencems = replytimeoutms;
+    if (totalms < 0)
+        totalms = replytotalms;
     int fd = sock;
     if (fd == -1)
         return std::nullopt;
     std::string reply;
     std::vector<char> chunk(65536);
     const size_t limit = maxreplysize;
-    auto deadline = Clock::now() + std::chrono::milliseconds(replytotalms.load());
+    auto deadline = Clock::now() + std::chrono::milliseconds(totalms);
     for (;;) {
         int wait = std::min(msleft(deadline), silencems);
         if (wait <= 0 || waitfor(fd, POLLIN, wait) != Wait::ready) {

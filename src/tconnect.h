@@ -31,8 +31,9 @@ public:
     bool sendtext(const std::string& text);
 
     // One reply without its end byte, or nothing (closed, failed, timed out, too large).
-    // `silencems`: longest wait for the next bytes (replytimeoutms when negative).
-    std::optional<std::string> receivereply(int silencems = -1);
+    // `silencems`: longest wait for the next bytes (replytimeoutms when negative);
+    // `totalms`: longest wait for the whole reply (replytotalms when negative).
+    std::optional<std::string> receivereply(int silencems = -1, int totalms = -1);
 
     // Makes every network wait of this connection give up within one wait slice
     // (used when the object is about to go away). clearabort() re-arms it.

@@ -437,6 +437,54 @@ TEST_F(SrvTest, RestartedClientWithALongerLogIsNoticedOnReconnect)
         EXPECT_NE(msg->find("body")->value().find("new"), std::string::npos);
 }
 
+// A client that logs huge messages must not fill the memory: bodies are cut, the log
+// keeps a bounded number of body bytes (the newest), and a cut body still counts as the
+// same message when the log is compared after a reconnect.
+TEST_F(SrvTest, HugeMessagesAreCutAndTheirBytesBounded)
+{
+    const size_t saved = Srv::maxkeptmessagebytes;
+    Srv::maxkeptmessagebytes = 20000;
+    auto s = host();
+    server.addmessage(std::string(10000, 'a') + "\xc3\xa9");
+    for (int i = 2; i <= 12; ++i)
+        server.addmessage(std::to_string(i) + std::string(3000, 'b'));
+    s->updatemessages();
+    {
+        Snapshot m(s->messagesnapshots);
+        auto msgs = m->find("msgs")->children("msg");
+        size_t bytes = 0;
+        for (Item* msg : msgs) {
+            EXPECT_LE(msg->find("body")->value().size(), 4096u);
+            bytes += msg->find("body")->value().size();
+        }
+        EXPECT_LE(bytes, 20000u + 20000u / 8);
+        EXPECT_EQ(seqnos(m.get()).back(), 12) << "the newest are kept";
+    }
+    // The first message alone, its body cut: still recognised as the same log.
+    Srv::maxkeptmessagebytes = saved;
+    auto t = host();
+    server.restartmessages();
+    std::string accents;
+    for (int i = 0; i < 3000; ++i)
+        accents += "\xc3\xa9";
+    server.addmessage(accents);
+    t->updatemessages();
+    {
+        // The body begins with its masked CDATA mark; the cut falls on the character.
+        Snapshot m(t->messagesnapshots);
+        const std::string body = m->find("body")->value();
+        EXPECT_GE(body.size(), 4090u);
+        EXPECT_LE(body.size(), 4096u);
+        EXPECT_EQ(body.back(), '\xa9') << "never cut inside a character";
+    }
+    server.dropconnections();
+    server.addmessage("next");
+    for (int i = 0; i < 3 && t->lastmsgseqno != 2; ++i)
+        t->updatemessages(); // the first finds the connection dropped
+    EXPECT_EQ(t->msgloggeneration, 0u);
+    EXPECT_EQ(t->lastmsgseqno, 2);
+}
+
 TEST_F(SrvTest, FirstMessageReplyWithoutListDoesNotLoseMessages)
 {
     auto s = host();
@@ -595,7 +643,7 @@ TEST_F(SrvTest, CommandWhileOfflineLeavesTheReconnectToTheUpdateThread)
 
 // A client that goes silent in the middle of a command's exchange holds the interface
 // thread for the short interactive wait, not for the connection's long time-out.
-TEST_F(SrvTest, CommandWaitsOnlyBrieflyForASilentClient)
+TEST_F(SrvTest, CommandWaitsOnlyBrieflyForASilentOrTricklingClient)
 {
     LinkWaits real(100000, 1000000, 15000);
     const int saved = Srv::interactivereplyms;
@@ -607,6 +655,15 @@ TEST_F(SrvTest, CommandWaitsOnlyBrieflyForASilentClient)
     s->opresult("http://p/", "task", "suspend_result");
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "the reply time-out is 15 s";
     EXPECT_EQ(server.countof("suspend_result"), 1u);
+
+    // A client that trickles its reply a byte at a time (this one takes over 10 s).
+    ASSERT_TRUE(s->request("<get_cc_status/>"));
+    server.setreply("resume_result", "<success/><pad>" + std::string(30000, 'x') + "</pad>");
+    server.setchunksize(1);
+    server.setfault("resume_result", Fault::tinychunks);
+    start = Clock::now();
+    s->opresult("http://p/", "task", "resume_result");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "the whole reply may take 120 s";
     Srv::interactivereplyms = saved;
 }
 

@@ -28,6 +28,7 @@ std::atomic<int> TConnect::connecttimeoutms{5000};
 std::atomic<int> TConnect::replytimeoutms{15000};
 std::atomic<int> TConnect::replytotalms{120000};
 std::atomic<size_t> TConnect::maxreplysize{size_t(256) << 20};
+std::atomic<TConnect::Resolver> TConnect::lookuphook{nullptr};
 
 namespace {
 
@@ -52,9 +53,11 @@ bool lookup(const std::string& host, in_addr& out)
     return true;
 }
 
+} // namespace
+
 // A name lookup that may be abandoned: a resolver that cannot reach its name server
 // blocks for many seconds, and nothing can interrupt getaddrinfo itself.
-struct PendingLookup {
+struct TConnect::PendingLookup {
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;
@@ -62,26 +65,35 @@ struct PendingLookup {
     in_addr addr = {};
 };
 
-} // namespace
-
 bool TConnect::resolve(in_addr& out)
 {
     if (inet_aton(host.c_str(), &out))
         return true; // a dotted address needs no lookup
-    auto pending = std::make_shared<PendingLookup>();
-    try {
-        SignalsBlocked forthethread;
-        std::thread([pending, name = host] {
-            in_addr addr{};
-            bool found = lookup(name, addr);
-            std::lock_guard<std::mutex> hold(pending->mutex);
-            pending->found = found;
-            pending->addr = addr;
-            pending->finished = true;
-            pending->done.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        return lookup(host, out);
+    // A lookup still running from an earlier attempt is waited for again: a resolver
+    // that hangs would otherwise collect one more stuck thread with every attempt.
+    std::shared_ptr<PendingLookup> pending = lookupinflight;
+    bool running = false;
+    if (pending) {
+        std::lock_guard<std::mutex> hold(pending->mutex);
+        running = !pending->finished;
+    }
+    if (!running) {
+        pending = std::make_shared<PendingLookup>();
+        try {
+            SignalsBlocked forthethread;
+            std::thread([pending, name = host, resolver = lookuphook.load()] {
+                in_addr addr{};
+                bool found = resolver ? resolver(name, addr) : lookup(name, addr);
+                std::lock_guard<std::mutex> hold(pending->mutex);
+                pending->found = found;
+                pending->addr = addr;
+                pending->finished = true;
+                pending->done.notify_all();
+            }).detach();
+        } catch (const std::system_error&) {
+            return false; // a lookup here could not be given up on
+        }
+        lookupinflight = pending;
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(connecttimeoutms.load());
     std::unique_lock<std::mutex> hold(pending->mutex);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -52,12 +53,18 @@ public:
     static std::atomic<int> replytimeoutms;   // silence in the middle of an exchange
     static std::atomic<int> replytotalms;     // whole reply, against peers that trickle
     static std::atomic<size_t> maxreplysize;  // larger replies are dropped
+    // Name lookup used instead of the system's when set (tests of hung resolvers).
+    using Resolver = bool (*)(const std::string& host, in_addr& out);
+    static std::atomic<Resolver> lookuphook;
     // Granularity of every wait: how soon an abort is noticed.
     static constexpr int kWaitSliceMs = 100;
 
 private:
     // IPv4 address of `host`, given up on after the connect time-out or an abort.
     bool resolve(in_addr& out);
+    struct PendingLookup;
+    // The newest name lookup started; it may still be running after its waiter gave up.
+    std::shared_ptr<PendingLookup> lookupinflight;
     enum class Wait { ready, timeout, aborted, failed };
     Wait waitfor(int fd, short events, int timeoutms);
 

@@ -23,6 +23,7 @@ bool prepareterminal()
     savedlocale = old ? old : "C";
     setlocale(LC_ALL, "");
     setlocale(LC_MESSAGES, "");
+    NProgram::limitstartsize();
     if (!newterm(nullptr, stdout, stdin)) {
         fprintf(stderr, "varnix: cannot open the terminal (TERM=%s)\n", getenv("TERM") ? getenv("TERM") : "");
         return false;

@@ -1,6 +1,5 @@
 #include "mainprog.h"
 
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "config.h"
@@ -67,9 +66,7 @@ void MainProg::handleresize()
 {
     // Cleared first: a resize signalled while this one is laid out is handled next time.
     clearresizeflag();
-    struct winsize ws {};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0)
-        resizeterm(ws.ws_row, ws.ws_col);
+    fitscreen();
     NView::resize(LINES, COLS);
     wmain->resize(LINES - 2, COLS);
     wstatus->resize(1, COLS);

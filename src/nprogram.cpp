@@ -4,8 +4,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -94,13 +97,29 @@ void NProgram::putevent(NEvent* ev)
         queue.emplace_back(ev);
 }
 
+void NProgram::limitstartsize()
+{
+    struct winsize ws {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 ||
+        (ws.ws_row <= kMaxScreenRows && ws.ws_col <= kMaxScreenCols))
+        return;
+    // ncurses takes these over the terminal's own report.
+    setenv("LINES", std::to_string(std::min<int>(ws.ws_row, kMaxScreenRows)).c_str(), 1);
+    setenv("COLUMNS", std::to_string(std::min<int>(ws.ws_col, kMaxScreenCols)).c_str(), 1);
+}
+
+void NProgram::fitscreen()
+{
+    struct winsize ws {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0)
+        resizeterm(std::min<int>(ws.ws_row, kMaxScreenRows), std::min<int>(ws.ws_col, kMaxScreenCols));
+}
+
 void NProgram::handleresize()
 {
     // Cleared first: a resize signalled while this one is laid out is handled next time.
     clearresizeflag();
-    struct winsize ws {};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0)
-        resizeterm(ws.ws_row, ws.ws_col);
+    fitscreen();
     NView::resize(LINES, COLS);
     centermodals(LINES, COLS);
     setneedrefresh();

@@ -21,6 +21,15 @@ public:
     void putevent(NEvent* ev) override;
     // Reads the new terminal size, re-lays the screen and clears the resize flag.
     virtual void handleresize();
+    // Screens larger than this are used in their top left part only: ncurses keeps
+    // several buffers of the whole screen, and a terminal that claims 10000 x 10000
+    // cells would take gigabytes.
+    static constexpr int kMaxScreenRows = 500;
+    static constexpr int kMaxScreenCols = 1000;
+    // Before the screen is opened: keeps ncurses from taking an oversized terminal's size.
+    static void limitstartsize();
+    // Gives ncurses the terminal's current size, within the limits above.
+    static void fitscreen();
 
     // Runs iterations until the quit flag is set.
     void mainloop();

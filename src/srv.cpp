@@ -512,18 +512,24 @@ int Srv::samelastmessage(int last)
 Item* Srv::findproject(const std::string& name)
 {
     Snapshot state(statesnapshots);
-    if (!state)
-        return nullptr;
-    Item* cs = state->find("client_state");
+    return findproject(state.get(), name);
+}
+
+Item* Srv::findproject(const Item* state, const std::string& name)
+{
+    Item* cs = state ? state->find("client_state") : nullptr;
     return cs ? childbyvalue(cs, "project", "project_name", name) : nullptr;
 }
 
 Item* Srv::findapp(const std::string& wuname)
 {
     Snapshot state(statesnapshots);
-    if (!state)
-        return nullptr;
-    Item* cs = state->find("client_state");
+    return findapp(state.get(), wuname);
+}
+
+Item* Srv::findapp(const Item* state, const std::string& wuname)
+{
+    Item* cs = state ? state->find("client_state") : nullptr;
     if (!cs)
         return nullptr;
     // A client lists each project followed by its apps and workunits, and two projects

@@ -39,9 +39,14 @@ public:
     void updatemessages();
 
     // Lookups over the newest snapshots. The element returned stays valid only while the
-    // caller holds that snapshot itself (PtrList::acquire around the call and the use).
+    // caller holds that snapshot itself (PtrList::acquire around the call and the use);
+    // a snapshot pushed meanwhile may be searched instead and freed by the next poll.
     Item* findproject(const std::string& name);
     Item* findapp(const std::string& wuname);
+    // The same lookups in the state tree the caller holds: the safe form for any
+    // result used after the call.
+    static Item* findproject(const Item* state, const std::string& name);
+    static Item* findapp(const Item* state, const std::string& wuname);
     // Over allprojectstree; user-interface thread only.
     Item* findallprojectsentry(const std::string& name) const;
     Item* findaccountmanager(const std::string& name) const;

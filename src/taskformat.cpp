@@ -176,7 +176,9 @@ std::string taskstatetext(const TaskFields& f)
     case 8: return "Quit";
     case 9: return "Susp.";
     case 10: return "Copy";
-    default: return "A" + std::to_string(a);
+    default:
+        // Any other state shows its number, as long as it fits the six-column state.
+        return a >= -9999 && a <= 99999 ? "A" + std::to_string(a) : "A?";
     }
 }
 

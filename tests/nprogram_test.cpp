@@ -187,6 +187,20 @@ TEST_F(Program, DefaultResizeTakesTheTerminalSizeAndRecentresDialogs)
     EXPECT_FALSE(NProgram::isresizepending());
 }
 
+// A terminal that claims an absurd size is used in its top left part: the screen's
+// buffers stay small.
+TEST_F(Program, OversizedTerminalIsUsedWithinTheLimits)
+{
+    TestProgram prog;
+    prog.lasttick() = std::time(nullptr);
+    screen->setptysize(9000, 9000);
+    std::raise(SIGWINCH);
+    screen->withstdoutonpty([&prog] { prog.runiteration(); });
+    EXPECT_EQ(LINES, NProgram::kMaxScreenRows);
+    EXPECT_EQ(COLS, NProgram::kMaxScreenCols);
+    EXPECT_EQ(prog.rect.rows, NProgram::kMaxScreenRows);
+}
+
 TEST_F(Program, ResizeShowsOnTheScreenWithoutWaitingForAnEvent)
 {
     TestProgram prog;

@@ -708,6 +708,24 @@ TEST_F(LookupTest, FindProjectByName)
     EXPECT_FALSE(s.findproject(""));
 }
 
+// The lookups in a held tree stay in that tree, whatever was pushed since: their results
+// live as long as the caller's hold.
+TEST_F(LookupTest, LookupsInAHeldTreeStayInIt)
+{
+    Snapshot held(s.statesnapshots);
+    s.statesnapshots.push(parse(readfixture("get_state.xml")));
+    Item* p = Srv::findproject(held.get(), "Beta Project");
+    ASSERT_TRUE(p);
+    EXPECT_NE(s.findproject("Beta Project"), p) << "the name-only form searches the newest tree";
+    s.statesnapshots.push(parse(readfixture("get_state.xml")));
+    s.statesnapshots.release(nullptr); // frees the unheld middle tree
+    EXPECT_EQ(p->find("master_url")->value(), "http://127.0.0.1:9/beta/");
+    Item* app = Srv::findapp(held.get(), "beta_wu_0");
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->find("user_friendly_name")->value(), "Worker of Beta Project");
+    EXPECT_FALSE(Srv::findproject(nullptr, "Beta Project"));
+}
+
 TEST_F(LookupTest, LookupsGiveTheirSnapshotBack)
 {
     Item* first = s.statesnapshots.acquire();

@@ -93,6 +93,11 @@ TEST(TaskStateText, OrderOfTheRules)
     EXPECT_EQ(with(9), "Susp.");
     EXPECT_EQ(with(10), "Copy");
     EXPECT_EQ(with(3), "A3");
+    // Numbers too long for the six-column state (a hostile client) do not widen it.
+    EXPECT_EQ(with(99999), "A99999");
+    EXPECT_EQ(with(-9999), "A-9999");
+    EXPECT_EQ(with(100000), "A?");
+    EXPECT_EQ(with(-2147483647 - 1), "A?");
     // The active state counts only inside active_task.
     EXPECT_EQ(state("<state>2</state><active_task_state>1</active_task_state>"), "Wait");
 }

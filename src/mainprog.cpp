@@ -79,11 +79,11 @@ void MainProg::handleresize()
     wstatus->refresh();
 }
 
-bool MainProg::knownsrv(const Srv* srv) const
+bool MainProg::knownsrv(const TuiEvent* ev) const
 {
     // A command event may outlive a rebuild of the host list.
     for (auto& s : gsrvlist->servers)
-        if (s.get() == srv)
+        if (s.get() == ev->srv && s->serial == ev->srvserial)
             return true;
     return false;
 }
@@ -183,7 +183,7 @@ void MainProg::handlecommand(TuiEvent* ev)
         if (ev->bdata1) {
             // The confirmed event names the task shown in the box: the list may have
             // been rebuilt and re-sorted under the box since.
-            if (knownsrv(ev->srv))
+            if (knownsrv(ev))
                 ev->srv->opresult(ev->sdata1, ev->sdata2, "abort_result");
             closemessagebox();
             break;
@@ -206,11 +206,13 @@ void MainProg::handlecommand(TuiEvent* ev)
         break;
     case evPROJECT: {
         if (ev->bdata1) {
-            if (knownsrv(ev->srv))
+            if (knownsrv(ev))
                 ev->srv->opproject(ev->sdata1, ev->sdata2);
             closemessagebox();
             break;
         }
+        if (!knownsrv(ev))
+            break;
         auto yes = std::make_unique<TuiEvent>(evPROJECT, ev->srv, ev->sdata1, ev->sdata2);
         yes->bdata1 = true;
         showconfirm("Please Confirm\n\nProject   : " + displaytext(ev->sdata1) +

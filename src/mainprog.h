@@ -44,7 +44,7 @@ private:
     void handlekey(NEvent* ev);
     void handlecommand(TuiEvent* ev);
     TaskKey* selectedtask() const;
-    bool knownsrv(const Srv* srv) const;
+    bool knownsrv(const TuiEvent* ev) const;
     void switchhost(bool forward);
     // A box with the text and a Yes button posting `yes`; No acts like Esc.
     void showconfirm(const std::string& text, std::unique_ptr<NEvent> yes);

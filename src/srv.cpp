@@ -18,6 +18,7 @@ std::atomic<int> Srv::interactivewaitms{2000};
 std::atomic<int> Srv::interactivereplyms{5000};
 // A client keeps about 2,000 messages; this many (some 100 MB with their lines on screen)
 // is plenty, and a client that invents messages cannot use up memory.
+std::atomic<unsigned long long> Srv::lastserial{0};
 std::atomic<size_t> Srv::maxkeptmessages{100000};
 std::atomic<size_t> Srv::maxkeptmessagebytes{size_t(64) << 20};
 std::atomic<size_t> Srv::maxreplyitems{2000000};
@@ -142,7 +143,7 @@ std::string md5hex(const std::string& a, const std::string& b)
 
 Srv::Srv(const std::string& host, const std::string& port, const std::string& password_,
          const std::string& hostid_)
-    : TConnect(host, port), hostid(hostid_), password(password_)
+    : TConnect(host, port), serial(++lastserial), hostid(hostid_), password(password_)
 {
 }
 

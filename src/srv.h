@@ -95,6 +95,8 @@ public:
     // or answers nothing but the login, is of no more use than one that is down.
     std::atomic<bool> answering{false};
     bool isonline() const { return sock != -1 && answering; }
+    // Unique for the life of the process, unlike the object's address.
+    const unsigned long long serial;
     std::string hostid;
     std::string password;
     std::atomic<int> tick{0};
@@ -136,6 +138,7 @@ private:
     // Takes the lock; a thread other than the update thread gives up after
     // interactivewaitms. False when it gave up.
     bool acquire(std::mutex& m);
+    static std::atomic<unsigned long long> lastserial;
     bool onupdater() const;
 
     std::thread worker;

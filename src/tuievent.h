@@ -6,8 +6,7 @@
 #include <string>
 
 #include "nevent.h"
-
-class Srv;
+#include "srv.h"
 
 enum {
     evCFGCH = 0,
@@ -33,11 +32,13 @@ class TuiEvent : public NEvent {
 public:
     explicit TuiEvent(int code) : NEvent(evPROG, code) {}
     TuiEvent(int code, Srv* srv, const std::string& sdata1, const std::string& sdata2)
-        : NEvent(evPROG, code), srv(srv), sdata1(sdata1), sdata2(sdata2)
+        : NEvent(evPROG, code), srv(srv), srvserial(srv ? srv->serial : 0), sdata1(sdata1), sdata2(sdata2)
     {
     }
 
     Srv* srv = nullptr; // not owned
+    // Tells the host apart from a later one that the allocator put at the same address.
+    unsigned long long srvserial = 0;
     std::string sdata1;
     std::string sdata2;
     bool bdata1 = false;

@@ -428,7 +428,9 @@ class Tmux:
 
     def __init__(self, env, tmp):
         self.name = "varnix-sbtest-%d-%d" % (os.getpid(), int(time.monotonic() * 1000))
-        self.env = env
+        # The server's socket stays in a folder of its own, not in the shared /tmp/tmux-UID.
+        self.sockdir = tempfile.mkdtemp(prefix="varnix-sbtmux-")
+        self.env = dict(env, TMUX_TMPDIR=self.sockdir)
         self.statusfile = os.path.join(tmp, "tmux-status")
 
     def __call__(self, *args, check=True):
@@ -456,6 +458,7 @@ class Tmux:
         self("kill-server", check=False)
         if os.path.exists(self.statusfile):
             os.remove(self.statusfile)
+        shutil.rmtree(self.sockdir, ignore_errors=True)
 
 
 class DemoTest(TempDirCase):
@@ -506,9 +509,14 @@ class DemoTest(TempDirCase):
         tmux = Tmux(self.env, self.tmp)
         try:
             tmux.start(DEMO)
-            # varnix runs until the user quits it with Q.
-            if not wait_for(tmux.ended, 20):
-                tmux("send-keys", "Q")
+            # varnix shows the demo client's running tasks, logged in...
+            shown = lambda: ("Host 127.0.0.1:31416(Demo client)" in tmux.screen()
+                             and " Run " in tmux.screen())
+            self.assertTrue(wait_for(shown, 120), tmux.screen())
+            self.assertNotIn("offline!", tmux.screen())
+            self.assertNotIn("unauthorized!", tmux.screen())
+            # ...and runs until the user quits it with Q.
+            tmux("send-keys", "Q")
             self.assertTrue(wait_for(tmux.ended, 120), tmux.screen())
             self.assertEqual(tmux.status(), "0", tmux.screen())
         finally:

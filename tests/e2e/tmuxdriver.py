@@ -14,10 +14,12 @@ block; TmuxTestCase does the same in tearDown for sessions made with ``self.sess
 Waiting is by polling with generous time-outs: nothing here measures speed.
 """
 
+import atexit
 import itertools
 import os
 import shlex
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -27,6 +29,24 @@ DEFAULT_TIMEOUT = 15.0
 POLL_INTERVAL = 0.05
 
 _counter = itertools.count()
+
+# Sessions still running. tmux servers outlive the test process, so an interrupted run
+# (Ctrl-C, a kill by the test driver) must still take them and their programs down.
+_live = set()
+
+
+def _kill_live_sessions():
+    for s in list(_live):
+        s.kill()
+
+
+def _end_on_signal(signum, frame):
+    raise SystemExit(128 + signum)
+
+
+atexit.register(_kill_live_sessions)
+if signal.getsignal(signal.SIGTERM) == signal.SIG_DFL:
+    signal.signal(signal.SIGTERM, _end_on_signal)
 
 
 class TmuxError(RuntimeError):
@@ -46,6 +66,17 @@ def build_dir():
 def tool_path(name):
     """Path of a test tool built from tests/tools/<name>.cpp."""
     return os.path.join(build_dir(), "tests", name)
+
+
+def _start_time(pid):
+    """Start time of a process (None when there is none)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return None
+    fields = stat[stat.rfind(")") + 2:].split()
+    return fields[19] if len(fields) > 19 else None
 
 
 def _zombie_status(pid):
@@ -86,6 +117,7 @@ class TmuxSession:
         self._confdir = None
         self.started = False
         self.pid = None  # of the program in the pane
+        self._pidstart = None  # tells the program from a later process with its number
 
     # -- life cycle ---------------------------------------------------------------
 
@@ -112,9 +144,11 @@ class TmuxSession:
             args += ["-e", "%s=%s" % (key, value)]
         args += ["--"] + self.command
         self.started = True
+        _live.add(self)
         try:
             self._tmux(*args)
             self.pid = int(self.pane_info("#{pane_pid}"))
+            self._pidstart = _start_time(self.pid)
         except Exception:
             self.kill()
             raise
@@ -122,14 +156,36 @@ class TmuxSession:
 
     def kill(self):
         """Kills the tmux server and with it the program. Safe to call twice."""
+        _live.discard(self)
         if self.started:
             self.started = False
             subprocess.run(["tmux", "-L", self.socket, "kill-server"],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                            env=self._tmuxenv(), timeout=30)
+            self._wait_gone()
         if self._confdir:
             shutil.rmtree(self._confdir, ignore_errors=True)
             self._confdir = None
+
+    def _wait_gone(self, timeout=10.0):
+        """Waits for the program to end after the hang-up (it may be saving its files
+        into a folder about to be removed); one that does not is killed."""
+        if not self.pid:
+            return
+        def gone():
+            return (_start_time(self.pid) != self._pidstart
+                    or _zombie_status(self.pid) is not None)
+
+        end = time.time() + timeout
+        while time.time() < end:
+            if gone():
+                return
+            time.sleep(POLL_INTERVAL)
+        try:
+            if not gone():
+                os.kill(self.pid, signal.SIGKILL)
+        except OSError:
+            pass
 
     def __enter__(self):
         return self.start()
@@ -243,6 +299,10 @@ class TmuxSession:
         env = dict(os.environ)
         env.update(self.env)
         env.pop("TMUX", None)  # never talk to an enclosing tmux
+        # The server's socket lives in the session's own folder: nothing piles up in the
+        # shared /tmp/tmux-UID, whose owner may differ inside a namespace.
+        if self._confdir:
+            env["TMUX_TMPDIR"] = self._confdir
         return env
 
     def _tmux(self, *args):

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include <unistd.h>
 
@@ -40,13 +42,21 @@ std::string slurp(const std::string& path)
 
 } // namespace
 
+static void removehome()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char tmpl[] = "/tmp/varnix-fuzz-config-XXXXXX";
-    if (!mkdtemp(tmpl))
+    const char* tmp = getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/varnix-fuzz-config-XXXXXX";
+    if (!mkdtemp(&tmpl[0]))
         abort();
     home = tmpl;
     setenv("HOME", home.c_str(), 1);
+    atexit(removehome); // libFuzzer ends with exit()
     return 0;
 }
 

@@ -68,27 +68,27 @@ def tool_path(name):
     return os.path.join(build_dir(), "tests", name)
 
 
-def _start_time(pid):
-    """Start time of a process (None when there is none)."""
+def _stat_fields(pid):
+    """The fields of /proc/PID/stat from the state (field 3) on; [] when there is none."""
+    if not pid:
+        return []
     try:
         with open("/proc/%d/stat" % pid) as f:
             stat = f.read()
     except OSError:
-        return None
-    fields = stat[stat.rfind(")") + 2:].split()
+        return []
+    return stat[stat.rfind(")") + 2:].split()
+
+
+def _start_time(pid):
+    """Start time of a process (None when there is none)."""
+    fields = _stat_fields(pid)
     return fields[19] if len(fields) > 19 else None
 
 
 def _zombie_status(pid):
     """Exit status of a finished but unreaped process (-N for signal N), else None."""
-    if not pid:
-        return None
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            stat = f.read()
-    except OSError:
-        return None
-    fields = stat[stat.rfind(")") + 2:].split()
+    fields = _stat_fields(pid)
     # fields[0] is the state (field 3); the wait status is field 52.
     if not fields or fields[0] != "Z" or len(fields) < 50:
         return None

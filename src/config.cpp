@@ -165,13 +165,27 @@ void Config::load()
 
 namespace {
 
+// The space is taken before anything is overwritten, so a full disk leaves the old file
+// as it was; the old file's tail is cut only once the new text is all written.
 void rewriteinplace(const std::string& target, const std::string& text)
 {
-    int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return;
-    if (writeall(fd, text))
-        (void)fsync(fd);
+    const off_t size = static_cast<off_t>(text.size());
+    if (size == 0 || posix_fallocate(fd, 0, size) == 0) {
+        size_t done = 0;
+        while (done < text.size()) {
+            ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        if (done == text.size() && ftruncate(fd, size) == 0)
+            (void)fsync(fd);
+    }
     close(fd);
 }
 

@@ -4,7 +4,6 @@
 
 #include "config.h"
 #include "mainwin.h"
-#include "msgwin.h"
 #include "ncolorpair.h"
 #include "nmbutton.h"
 #include "nmessagebox.h"
@@ -170,8 +169,8 @@ void MainProg::handlecommand(TuiEvent* ev)
     case evCFGCH:
         destroybyid("7CfgForm");
         // The rebuilt list's first host may be given the address of the freed one: the
-        // message view must not take it for the host it showed.
-        wmain->msgwin->srv = nullptr;
+        // windows let go of the old host first, so they never take one for the other.
+        wmain->setsrv(nullptr);
         gsrvlist->refill();
         wmain->setsrv(gsrvlist->current());
         wmain->updatecaption();

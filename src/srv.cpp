@@ -16,9 +16,9 @@ std::atomic<int> Srv::sleepstepus{100000};
 std::atomic<int> Srv::pollwaitus{1000000};
 std::atomic<int> Srv::interactivewaitms{2000};
 std::atomic<int> Srv::interactivereplyms{5000};
+std::atomic<unsigned long long> Srv::lastserial{0};
 // A client keeps about 2,000 messages; this many (some 100 MB with their lines on screen)
 // is plenty, and a client that invents messages cannot use up memory.
-std::atomic<unsigned long long> Srv::lastserial{0};
 std::atomic<size_t> Srv::maxkeptmessages{100000};
 std::atomic<size_t> Srv::maxkeptmessagebytes{size_t(64) << 20};
 std::atomic<size_t> Srv::maxreplyitems{2000000};

@@ -129,7 +129,7 @@ private:
     int samelastmessage(int last);
     // Sequence number of the last message of a list, 0 when none has one.
     static int newestseqno(const Item* msgs);
-    // Drops the oldest messages beyond maxkeptmessages.
+    // Drops the oldest messages beyond maxkeptmessages or maxkeptmessagebytes.
     void trimlog(Item* msgs);
 
     std::atomic<bool> msgcheckpending{false};

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "config.h"
 #include "tempdir.h"
@@ -191,34 +194,49 @@ TEST_F(ConfigTest, FailedSaveLeavesNoTemporaryFiles)
     EXPECT_EQ(system(("test \"$(ls -A " + home.path() + ")\" = .varnix.cfg").c_str()), 0);
 }
 
-// A writable file in a folder the user may not write to is still saved, in place.
-TEST_F(ConfigTest, WritableFileInReadOnlyFolderIsRewrittenInPlace)
+// Adds a server and saves as an ordinary user (root may write anywhere) in a process of
+// its own; `maxfilebytes` > 0 stands in for a disk that is nearly full.
+static int saveasuser(const std::string& dir, rlim_t maxfilebytes = 0)
 {
-    std::string dir = home.file("ro");
-    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-    std::string file = dir + "/.varnix.cfg";
-    writefile(file, "<varnix_cfg><version>2.7.2</version></varnix_cfg>");
-    ASSERT_EQ(chmod(file.c_str(), 0666), 0);
-    ASSERT_EQ(chmod(home.path().c_str(), 0755), 0);
-    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
-
     pid_t pid = fork();
-    ASSERT_GE(pid, 0);
     if (pid == 0) {
-        // root may write anywhere: become an ordinary user for the save
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(2);
+        if (maxfilebytes) {
+            signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+            rlimit limit{maxfilebytes, maxfilebytes};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         setenv("HOME", dir.c_str(), 1);
         Config cfg(".varnix.cfg");
         cfg.addserver("10.1.2.3", "31416", "", "kept");
         cfg.save();
         _exit(cfg.errortext.empty() ? 0 : 3);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    int status = -1;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A writable file in a folder the user may not write to is still saved, in place; when
+// the new text does not fit on the disk, the old file stays as it was.
+TEST_F(ConfigTest, WritableFileInReadOnlyFolderIsRewrittenInPlace)
+{
+    std::string dir = home.file("ro");
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    std::string file = dir + "/.varnix.cfg";
+    const std::string old = "<varnix_cfg><version>2.7.2</version></varnix_cfg>";
+    writefile(file, old);
+    ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(home.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+
+    EXPECT_EQ(saveasuser(dir, 60), 0);
+    EXPECT_EQ(readfile(file), old) << "a full disk must not leave half a file";
+
+    EXPECT_EQ(saveasuser(dir), 0);
     chmod(dir.c_str(), 0755);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
     std::string text = readfile(file);
     EXPECT_NE(text.find("<hostid>kept"), std::string::npos) << text;
     EXPECT_NE(text.find("<version>2.7.2"), std::string::npos) << text;

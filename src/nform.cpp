@@ -46,8 +46,15 @@ void NForm::move(int begrow, int begcol)
     const int cols = std::max(rect.cols - 2, 1);
     if (subwin && (getmaxy(subwin) != rows || getmaxx(subwin) != cols)) {
         wresize(subwin, rows, cols);
-        if (frm && unpost_form(frm) == E_OK)
-            post_form(frm); // builds the field windows anew
+        if (frm) {
+            // The field windows are built anew from the buffers, which typekey keeps
+            // up to date (the windows themselves were cut by the smaller screen).
+            FIELD* editing = current_field(frm);
+            if (unpost_form(frm) == E_OK && post_form(frm) == E_OK && editing) {
+                set_current_field(frm, editing);
+                form_driver(frm, REQ_END_FIELD);
+            }
+        }
         needrefresh = true;
     }
 }
@@ -113,6 +120,14 @@ void NForm::refresh()
 }
 
 void NForm::typekey(int key)
+{
+    typebyte(key);
+    // What is typed reaches the field's buffer only on validation; a buffer kept up to
+    // date survives the field windows being built anew after a resize.
+    form_driver(frm, REQ_VALIDATION);
+}
+
+void NForm::typebyte(int key)
 {
     if (key < 0x80 || key > 0xff) {
         pendingbytes.clear();

@@ -46,6 +46,7 @@ protected:
     NWindowHandle subwin; // freed before the frame window it lives in
 
 private:
+    void typebyte(int key);
     std::string pendingbytes; // a multibyte character still being typed
 };
 

@@ -89,39 +89,56 @@ void escapecdataamps(std::string& text)
     text.swap(out);
 }
 
-// Longest message body kept: the message view shows far less of one, and a client
-// that logs huge messages must not fill the memory with them.
-constexpr size_t kMaxBodyBytes = 4096;
+// Longest text kept in a message (its body, or anything a client puts beside it): the
+// message view shows far less of one, and a client that logs huge messages must not
+// fill the memory with them.
+constexpr size_t kMaxMessageText = 4096;
 
-size_t bodysize(const Item* msg)
+// Calls fn on a message element and everything inside it.
+template <typename Fn>
+void eachinmessage(Item* msg, Fn fn)
 {
-    const Item* body = msg->getname() == "msg" ? msg->find("body") : nullptr;
-    return body ? body->value().size() : 0;
+    std::vector<Item*> todo{msg};
+    while (!todo.empty()) {
+        Item* it = todo.back();
+        todo.pop_back();
+        fn(it);
+        for (const auto& c : it->getchildren())
+            todo.push_back(c.get());
+    }
 }
 
-size_t bodybytes(const Item* msgs)
+size_t messagesize(Item* msg)
 {
     size_t total = 0;
-    for (const auto& m : msgs->getchildren())
-        total += bodysize(m.get());
+    eachinmessage(msg, [&total](Item* it) { total += it->value().size(); });
     return total;
 }
 
-// Cuts every overlong body, never inside a UTF-8 character.
-void cutbodies(Item* tree)
+size_t messagebytes(const Item* msgs)
+{
+    size_t total = 0;
+    for (const auto& m : msgs->getchildren())
+        total += messagesize(m.get());
+    return total;
+}
+
+// Cuts every overlong text of every message, never inside a UTF-8 character.
+void cutmessages(Item* tree)
 {
     Item* msgs = tree->find("msgs");
     if (!msgs)
         return;
-    for (Item* m : msgs->children("msg")) {
-        Item* body = m->find("body");
-        if (!body || body->value().size() <= kMaxBodyBytes)
-            continue;
-        const std::string& v = body->value();
-        size_t cut = kMaxBodyBytes;
-        for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80; ++back)
-            --cut;
-        body->setvalue(v.substr(0, cut));
+    for (const auto& m : msgs->getchildren()) {
+        eachinmessage(m.get(), [](Item* it) {
+            const std::string& v = it->value();
+            if (v.size() <= kMaxMessageText)
+                return;
+            size_t cut = kMaxMessageText;
+            for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80; ++back)
+                --cut;
+            it->setvalue(v.substr(0, cut));
+        });
     }
 }
 
@@ -254,7 +271,7 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
     std::string errortext; // a parse error still leaves the partial tree, which is used
     auto tree = parsexml(text.data(), text.size(), errortext, maxreplyitems);
     if (messages)
-        cutbodies(tree.get());
+        cutmessages(tree.get());
     return tree;
 }
 
@@ -393,7 +410,7 @@ void Srv::updatemessages()
     std::unique_lock<std::mutex> hold(messagesnapshots.lock());
     if (messagesnapshots.entrycountlocked() == 0) {
         if (freshmsgs) {
-            msgbytes = bodybytes(freshmsgs);
+            msgbytes = messagebytes(freshmsgs);
             trimlog(freshmsgs);
         }
         messagesnapshots.pushlocked(std::move(fresh));
@@ -412,7 +429,7 @@ void Srv::updatemessages()
                 tree->removechild(c);
             tree->merge(fresh.get());
             if (Item* replaced = tree->find("msgs")) {
-                msgbytes = bodybytes(replaced);
+                msgbytes = messagebytes(replaced);
                 trimlog(replaced);
             }
             ++msgloggeneration;
@@ -424,14 +441,18 @@ void Srv::updatemessages()
                 const Item* seqno = m->getname() == "msg" ? m->find("seqno") : nullptr;
                 return seqno && seqno->intvalue() <= newest;
             });
-            msgbytes += bodybytes(freshmsgs);
+            const size_t before = msgs->getchildren().size();
             msgs->merge(freshmsgs);
+            // Only what the merge really added is counted.
+            const auto& all = msgs->getchildren();
+            for (size_t i = before; i < all.size(); ++i)
+                msgbytes += messagesize(all[i].get());
             trimlog(msgs);
         } else {
             // The first reply held no message list: take this one as a whole.
             tree->merge(fresh.get());
             if (Item* taken = tree->find("msgs")) {
-                msgbytes = bodybytes(taken);
+                msgbytes = messagebytes(taken);
                 trimlog(taken);
             }
         }
@@ -467,9 +488,9 @@ void Srv::trimlog(Item* msgs)
     size_t drop = count > keep ? count - keep : 0;
     size_t bytes = msgbytes;
     for (size_t i = 0; i < drop; ++i)
-        bytes -= bodysize(all[i].get());
+        bytes -= messagesize(all[i].get());
     while (drop + 1 < count && bytes > budget)
-        bytes -= bodysize(all[drop++].get());
+        bytes -= messagesize(all[drop++].get());
     msgs->removefirstchildren(drop);
     msgtrimmed += drop;
     msgbytes = bytes;

@@ -80,7 +80,7 @@ public:
     // the log keeps at most maxkeptmessages, the newest.
     std::atomic<size_t> msgtrimmed{0};
     static std::atomic<size_t> maxkeptmessages;
-    // ... and at most about this many bytes of message bodies.
+    // ... and at most about this many bytes of message text.
     static std::atomic<size_t> maxkeptmessagebytes;
     PtrList statesnapshots;
     PtrList ccstatussnapshots;

@@ -148,7 +148,7 @@ void Config::load()
         return;
     }
     std::string parseerror;
-    root = parsexml(text.data(), text.size(), parseerror);
+    root = parsexmlinplace(text, parseerror);
     if (!parseerror.empty())
         errortext = path + "\n" + parseerror;
     isdefault = false;

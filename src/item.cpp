@@ -401,6 +401,8 @@ struct ItemParse {
     {
         return std::unique_ptr<Item>(new Item(shared, Item::SharedName{}));
     }
+    // Text goes straight into the value: a long run is never held twice.
+    static std::string& value(Item* it) { return it->value_; }
 };
 
 namespace {
@@ -518,33 +520,29 @@ void XMLCALL ondata(void* data, const XML_Char* s, int len)
         blanks = s[i] == ' ';
     if (blanks)
         return;
-    st->scratch.clear();
-    appendbytes(st->scratch, s, static_cast<size_t>(len));
-    st->stack.back()->appendvalue(st->scratch.data(), st->scratch.size());
+    appendbytes(ItemParse::value(st->stack.back()), s, static_cast<size_t>(len));
 }
 
-} // namespace
+// A byte-order mark would switch expat to reading the rest as UTF-8 and turn every
+// multibyte character into other bytes; the rest is read as bytes like any text.
+size_t byteordermark(const char* text, size_t len)
+{
+    return len >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+}
 
-std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext,
-                               size_t maxitems)
+size_t highbytes(const char* text, size_t len)
+{
+    return static_cast<size_t>(
+        std::count_if(text, text + len, [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
+}
+
+// Every byte is read as the ISO-8859-1 character of the same number. expat's own
+// ISO-8859-1 decoder would hand long runs of text over in pieces of 1,024 characters,
+// and a blank-only piece among them would be dropped; the same characters given to it
+// as UTF-8 come in one piece. This parses text already turned into that UTF-8.
+std::unique_ptr<Item> parsewidened(const char* text, size_t len, std::string& errortext, size_t maxitems)
 {
     auto root = std::make_unique<Item>("");
-    // A byte-order mark would switch expat to reading the rest as UTF-8 and turn
-    // every multibyte character into other bytes; the rest is read as bytes like any text.
-    if (len >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
-        text += 3;
-        len -= 3;
-    }
-    // Every byte is read as the ISO-8859-1 character of the same number. expat's own
-    // ISO-8859-1 decoder would hand long runs of text over in pieces of 1,024 characters,
-    // and a blank-only piece among them would be dropped; reading the same characters
-    // as UTF-8 gives each run in one piece.
-    std::string widened;
-    if (std::any_of(text, text + len, [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-        widened = latin1toutf8(text, len);
-        text = widened.data();
-        len = widened.size();
-    }
     ParseState st;
     st.maxitems = maxitems;
     st.parser = XML_ParserCreate("UTF-8");
@@ -581,6 +579,42 @@ std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errort
     }
     XML_ParserFree(st.parser);
     return root;
+}
+
+} // namespace
+
+std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext,
+                               size_t maxitems)
+{
+    const size_t skip = byteordermark(text, len);
+    text += skip;
+    len -= skip;
+    if (highbytes(text, len) == 0)
+        return parsewidened(text, len, errortext, maxitems);
+    const std::string widened = latin1toutf8(text, len);
+    return parsewidened(widened.data(), widened.size(), errortext, maxitems);
+}
+
+std::unique_ptr<Item> parsexmlinplace(std::string& text, std::string& errortext, size_t maxitems)
+{
+    const size_t skip = byteordermark(text.data(), text.size());
+    const size_t n = text.size();
+    const size_t extra = highbytes(text.data() + skip, n - skip);
+    if (extra > 0) {
+        // Widened from the back, so no second copy of a large reply is ever made.
+        text.resize(n + extra);
+        size_t out = n + extra;
+        for (size_t in = n; in > skip;) {
+            unsigned char c = static_cast<unsigned char>(text[--in]);
+            if (c < 0x80) {
+                text[--out] = static_cast<char>(c);
+            } else {
+                text[--out] = static_cast<char>(0x80 | (c & 0x3F));
+                text[--out] = static_cast<char>(0xC0 | (c >> 6));
+            }
+        }
+    }
+    return parsewidened(text.data() + skip, text.size() - skip, errortext, maxitems);
 }
 
 char* maskbodymarkup(char* text, size_t len)

@@ -87,6 +87,11 @@ constexpr int kMaxItemDepth = 1000;
 std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errortext,
                                size_t maxitems = SIZE_MAX);
 
+// The same for a text the caller owns and no longer needs: the text is changed on the
+// way, which spares a copy of a large reply.
+std::unique_ptr<Item> parsexmlinplace(std::string& text, std::string& errortext,
+                                      size_t maxitems = SIZE_MAX);
+
 // Turns '<' and '>' inside every <body>...</body> into blanks so bodies parse as plain text.
 char* maskbodymarkup(char* text, size_t len);
 

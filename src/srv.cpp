@@ -269,7 +269,7 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
     // lock here would also make a command wait behind a stalled exchange of the update
     // thread for the whole reply time-out.
     std::string errortext; // a parse error still leaves the partial tree, which is used
-    auto tree = parsexml(text.data(), text.size(), errortext, maxreplyitems);
+    auto tree = parsexmlinplace(text, errortext, maxreplyitems);
     if (messages)
         cutmessages(tree.get());
     return tree;

@@ -341,6 +341,9 @@ TEST(ItemParse, LongRunsKeepTheirBlanks)
         EXPECT_EQ(err, "");
         EXPECT_EQ(root->find("v")->value(), value);
         EXPECT_EQ(root->find("w")->value(), middle);
+        // The reading of a text the caller gives up gives the same tree.
+        auto inplace = parsexmlinplace(text, err);
+        EXPECT_EQ(inplace->toxml(), root->toxml());
     }
 }
 
@@ -353,6 +356,9 @@ TEST(ItemParse, ByteOrderMarkIsSkipped)
     EXPECT_EQ(err, "");
     EXPECT_EQ(root->find("pwd")->value(), "p\xC3\xA4ss");
     EXPECT_EQ(root->find("l")->value(), "caf\xe9");
+    auto inplace = parsexmlinplace(text, err);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(inplace->toxml(), root->toxml());
 }
 
 // Numbers read the same as the C library reads them, bit for bit, whatever their form.

@@ -36,7 +36,7 @@ public:
     {
     }
 
-    Srv* srv = nullptr; // not owned
+    Srv* srv = nullptr; // not owned; the constructor reads its serial, so it must be live
     // Tells the host apart from a later one that the allocator put at the same address.
     unsigned long long srvserial = 0;
     std::string sdata1;

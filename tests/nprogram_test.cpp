@@ -10,6 +10,7 @@
 #include "ncursesfixture.h"
 #include "ncursesviews.h"
 #include "nmessagebox.h"
+#include "tempdir.h"
 #include "nprogram.h"
 
 namespace {
@@ -199,6 +200,12 @@ TEST_F(Program, OversizedTerminalIsUsedWithinTheLimits)
     EXPECT_EQ(LINES, NProgram::kMaxScreenRows);
     EXPECT_EQ(COLS, NProgram::kMaxScreenCols);
     EXPECT_EQ(prog.rect.rows, NProgram::kMaxScreenRows);
+
+    // At start, before ncurses has the screen: the size it takes from the environment.
+    ScopedEnv lines("LINES", nullptr), columns("COLUMNS", nullptr);
+    screen->withstdoutonpty([] { NProgram::limitstartsize(); });
+    EXPECT_STREQ(getenv("LINES"), "500");
+    EXPECT_STREQ(getenv("COLUMNS"), "1000");
 }
 
 TEST_F(Program, ResizeShowsOnTheScreenWithoutWaitingForAnEvent)

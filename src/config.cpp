@@ -173,19 +173,9 @@ void rewriteinplace(const std::string& target, const std::string& text)
     if (fd < 0)
         return;
     const off_t size = static_cast<off_t>(text.size());
-    if (size == 0 || posix_fallocate(fd, 0, size) == 0) {
-        size_t done = 0;
-        while (done < text.size()) {
-            ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
-        if (done == text.size() && ftruncate(fd, size) == 0)
-            (void)fsync(fd);
-    }
+    if ((size == 0 || posix_fallocate(fd, 0, size) == 0) && writeall(fd, text) &&
+        ftruncate(fd, size) == 0)
+        (void)fsync(fd);
     close(fd);
 }
 

@@ -420,22 +420,6 @@ struct ParseState {
     std::unordered_map<std::string, const std::string*> names;
 };
 
-std::string latin1toutf8(const char* text, size_t len)
-{
-    std::string out;
-    out.reserve(len + len / 8);
-    for (size_t i = 0; i < len; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 // The text is read as ISO-8859-1, so expat hands us UTF-8 in which every original
 // byte became one code point below 256. Turn those back into the bytes the peer sent;
 // larger code points (from character references) stay UTF-8.
@@ -536,6 +520,27 @@ size_t highbytes(const char* text, size_t len)
         std::count_if(text, text + len, [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
 }
 
+// Turns every byte from `from` on into the UTF-8 of the ISO-8859-1 character of the same
+// number; `extra` is the count of bytes above 127. Done from the back, in the text's own
+// storage, so a large reply is never held twice.
+void widen(std::string& text, size_t from, size_t extra)
+{
+    if (extra == 0)
+        return;
+    const size_t n = text.size();
+    text.resize(n + extra);
+    size_t out = n + extra;
+    for (size_t in = n; in > from;) {
+        unsigned char c = static_cast<unsigned char>(text[--in]);
+        if (c < 0x80) {
+            text[--out] = static_cast<char>(c);
+        } else {
+            text[--out] = static_cast<char>(0x80 | (c & 0x3F));
+            text[--out] = static_cast<char>(0xC0 | (c >> 6));
+        }
+    }
+}
+
 // Every byte is read as the ISO-8859-1 character of the same number. expat's own
 // ISO-8859-1 decoder would hand long runs of text over in pieces of 1,024 characters,
 // and a blank-only piece among them would be dropped; the same characters given to it
@@ -589,31 +594,18 @@ std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errort
     const size_t skip = byteordermark(text, len);
     text += skip;
     len -= skip;
-    if (highbytes(text, len) == 0)
+    const size_t extra = highbytes(text, len);
+    if (extra == 0)
         return parsewidened(text, len, errortext, maxitems);
-    const std::string widened = latin1toutf8(text, len);
-    return parsewidened(widened.data(), widened.size(), errortext, maxitems);
+    std::string copy(text, len);
+    widen(copy, 0, extra);
+    return parsewidened(copy.data(), copy.size(), errortext, maxitems);
 }
 
 std::unique_ptr<Item> parsexmlinplace(std::string& text, std::string& errortext, size_t maxitems)
 {
     const size_t skip = byteordermark(text.data(), text.size());
-    const size_t n = text.size();
-    const size_t extra = highbytes(text.data() + skip, n - skip);
-    if (extra > 0) {
-        // Widened from the back, so no second copy of a large reply is ever made.
-        text.resize(n + extra);
-        size_t out = n + extra;
-        for (size_t in = n; in > skip;) {
-            unsigned char c = static_cast<unsigned char>(text[--in]);
-            if (c < 0x80) {
-                text[--out] = static_cast<char>(c);
-            } else {
-                text[--out] = static_cast<char>(0x80 | (c & 0x3F));
-                text[--out] = static_cast<char>(0xC0 | (c >> 6));
-            }
-        }
-    }
+    widen(text, skip, highbytes(text.data() + skip, text.size() - skip));
     return parsewidened(text.data() + skip, text.size() - skip, errortext, maxitems);
 }
 

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "sigblock.h"
+
 namespace {
 
 volatile std::sig_atomic_t resizeflag = 0;
@@ -27,25 +29,6 @@ extern "C" void onquitsignal(int)
 
 // Ctrl-C, Ctrl-\, a closed terminal and kill: none of them may skip the orderly end.
 const int kQuitSignals[4] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// Blocks SIGWINCH for the lifetime of the object, so that the layout never changes in the
-// middle of drawing or dispatching; a signal that arrived meanwhile is delivered at the end.
-class WinchBlock {
-public:
-    WinchBlock()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGWINCH);
-        sigprocmask(SIG_BLOCK, &set, &old);
-    }
-    ~WinchBlock() { sigprocmask(SIG_SETMASK, &old, nullptr); }
-    WinchBlock(const WinchBlock&) = delete;
-    WinchBlock& operator=(const WinchBlock&) = delete;
-
-private:
-    sigset_t old;
-};
 
 } // namespace
 
@@ -134,7 +117,9 @@ void NProgram::mainloop()
 
 void NProgram::runiteration()
 {
-    WinchBlock block;
+    // The layout never changes in the middle of drawing or dispatching; a resize
+    // signalled meanwhile is delivered when the iteration ends.
+    SignalsBlocked noresize({SIGWINCH});
     if (isresizepending()) {
         handleresize();
         // Show the new layout now, not only with the next event, which may be seconds away.

@@ -414,6 +414,17 @@ void TaskWin::updatedata()
 
 namespace {
 
+// An object from the spares of the last rebuild, or a new one.
+template <typename T>
+std::unique_ptr<T> reuse(std::vector<std::unique_ptr<T>>& spares)
+{
+    if (spares.empty())
+        return std::make_unique<T>();
+    std::unique_ptr<T> p = std::move(spares.back());
+    spares.pop_back();
+    return p;
+}
+
 // printf's "%-Ns" and "%Ns" for texts without zero bytes: widths count bytes.
 void padright(std::string& out, const std::string& text, size_t width)
 {
@@ -523,21 +534,9 @@ void TaskWin::addlines(const Item* clientstate, uint64_t stamp)
         t.statetext = std::move(statetext);
         lines.push_back(std::move(t));
 
-        std::unique_ptr<NAttrString> line;
-        if (spareline.empty()) {
-            line = std::make_unique<NAttrString>();
-        } else {
-            line = std::move(spareline.back());
-            spareline.pop_back();
-            line->clear();
-        }
-        std::unique_ptr<TaskKey> key;
-        if (sparekey.empty()) {
-            key = std::make_unique<TaskKey>();
-        } else {
-            key = std::move(sparekey.back());
-            sparekey.pop_back();
-        }
+        std::unique_ptr<NAttrString> line = reuse(spareline);
+        line->clear();
+        std::unique_ptr<TaskKey> key = reuse(sparekey);
         key->taskname = f.name->value();
         if (f.projecturl)
             key->projecturl = f.projecturl->value();

@@ -12,12 +12,9 @@
 #include <cstring>
 
 Config* gConfig = nullptr;
-int lineDrawMode = 0;
-int transparentBackground = 0;
+const char* const kVarnixVersion = VARNIX_VERSION;
 
 namespace {
-
-const char kVersion[] = "2.7.2";
 
 // Far above any real configuration; a link to a device must not fill the memory.
 constexpr off_t kMaxConfigBytes = off_t(256) << 20;
@@ -123,8 +120,8 @@ Config::Config(const char* filename)
         path = home + "/" + filename;
     load();
     Item* cfg = getcfgroot();
-    lineDrawMode = intvalue(cfg, "line_draw_mode");
-    transparentBackground = intvalue(cfg, "transparent_background");
+    linedrawmode = intvalue(cfg, "line_draw_mode");
+    transparentbackground = intvalue(cfg, "transparent_background");
 }
 
 Item* Config::getcfgroot() const
@@ -158,7 +155,7 @@ void Config::load()
         return;
     if (!cfg->find("version")) {
         auto v = std::make_unique<Item>("version");
-        v->setvalue(kVersion);
+        v->setvalue(kVarnixVersion);
         cfg->addchild(std::move(v));
     }
 }

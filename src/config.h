@@ -23,6 +23,9 @@ public:
     void setintvalue(Item* parent, const char* name, int value);
     void setintvalue(const char* name, int value);
 
+    // The drawing settings as the file had them at start; the screen takes them over.
+    int linedrawmode = 0;
+    int transparentbackground = 0;
     bool isdefault = true;
     std::string errortext;
     std::string cmdhost;
@@ -34,8 +37,8 @@ public:
 };
 
 extern Config* gConfig;
-extern int lineDrawMode;
-extern int transparentBackground;
+// The program's version, from the build ("2.7.2").
+extern const char* const kVarnixVersion;
 
 // Home directory: $HOME, else the password database, else empty.
 std::string homedirectory();

@@ -7,22 +7,16 @@
 #include <ctime>
 
 #include "config.h"
+#include "ndraw.h"
 #include "ncolorpair.h"
 #include "srv.h"
+#include "statelookup.h"
 #include "taskformat.h"
 #include "textutil.h"
 
 namespace {
 
 constexpr double kGiB = 1073741824.0;
-
-Item* directchild(const Item* parent, const char* name)
-{
-    for (const auto& c : parent->getchildren())
-        if (c->getname() == name)
-            return c.get();
-    return nullptr;
-}
 
 // A missing value counts as 0, like an empty one.
 double numberof(const Item* parent, const char* name)
@@ -254,37 +248,22 @@ void InfoPanel::readstatistics(const Item* statstree, uint64_t stamp, const Item
     hostdaily = stats.hostdaily;
 
     Item* clientstate = statetree ? statetree->find("client_state") : nullptr;
-    // The state's projects, gathered once: looking each project up in the whole state
-    // would walk every task of it again, per project.
-    std::vector<Item*> stateprojects;
-    if (clientstate)
-        stateprojects = clientstate->children("project");
-    auto projectname = [&](const std::string& url) -> std::string {
-        if (!clientstate)
-            return "ERR2"; // what projectnamebyurl gives for a state without client_state
-        for (Item* p : stateprojects) {
-            Item* k = directchild(p, "master_url");
-            Item* w = directchild(p, "project_name");
-            if (k && w && k->value() == url)
-                return w->value();
-        }
-        return "???";
-    };
+    // Indexed once: looking each project up in the whole state would walk every task of
+    // it again, per project.
+    const StateIndex index(clientstate);
     projects.clear();
     for (const StatsSummary::Project& entry : stats.projects) {
         ProjectStat stat = entry.stat;
-        stat.name = entry.hasurl && statetree ? projectname(entry.url) : "???";
-        if (clientstate) {
-            for (Item* p : stateprojects) {
-                Item* name = directchild(p, "project_name");
-                if (!name || name->value() != stat.name)
-                    continue;
-                if (p->find("suspended_via_gui"))
-                    stat.flags += "[Susp.] ";
-                if (p->find("dont_request_more_work"))
-                    stat.flags += "[N.N.Tsk.] ";
-                break;
-            }
+        stat.name = "???";
+        if (!clientstate && entry.hasurl && statetree)
+            stat.name = "ERR2"; // what projectnamebyurl gives for a state without client_state
+        else if (const std::string* name = entry.hasurl ? index.projectname(entry.url) : nullptr)
+            stat.name = *name;
+        if (const Item* p = index.projectbyname(stat.name)) {
+            if (p->find("suspended_via_gui"))
+                stat.flags += "[Susp.] ";
+            if (p->find("dont_request_more_work"))
+                stat.flags += "[N.N.Tsk.] ";
         }
         projects.push_back(std::move(stat));
     }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -213,6 +214,14 @@ Item* Item::find(const std::string& name) const
     if (*name_ == name)
         return const_cast<Item*>(this);
     return const_cast<Item*>(findbelow(this, name, 32));
+}
+
+Item* Item::child(std::string_view name) const
+{
+    for (const auto& c : children_)
+        if (std::string_view(*c->name_) == name)
+            return c.get();
+    return nullptr;
 }
 
 std::vector<Item*> Item::children(const std::string& name) const
@@ -633,4 +642,24 @@ char* maskbodymarkup(char* text, size_t len)
         start = (b > e ? b : e) + 1;
     }
     return text;
+}
+
+int64_t secondsfromdouble(double d)
+{
+    if (std::isnan(d))
+        return 0;
+    if (d >= 9.2e18)
+        return INT64_C(9200000000000000000);
+    if (d <= -9.2e18)
+        return -INT64_C(9200000000000000000);
+    return static_cast<int64_t>(d);
+}
+
+uint64_t bytesfromdouble(double d)
+{
+    if (!(d > 0))
+        return 0;
+    if (d >= 1.8e19)
+        return UINT64_C(18000000000000000000);
+    return static_cast<uint64_t>(d);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class Item {
@@ -49,6 +50,8 @@ public:
 
     // Pre-order depth-first search that includes this element itself.
     Item* find(const std::string& name) const;
+    // The first direct child with that name, or null.
+    Item* child(std::string_view name) const;
     // Direct children with that name (all of them for an empty name).
     std::vector<Item*> children(const std::string& name) const;
     std::string path() const;
@@ -94,6 +97,11 @@ std::unique_ptr<Item> parsexmlinplace(std::string& text, std::string& errortext,
 
 // Turns '<' and '>' inside every <body>...</body> into blanks so bodies parse as plain text.
 char* maskbodymarkup(char* text, size_t len);
+
+// Doubles from the client truncated toward zero; out-of-range values are clamped,
+// so hostile numbers never reach an undefined conversion.
+int64_t secondsfromdouble(double d);
+uint64_t bytesfromdouble(double d);
 
 // Escapes &, < and > so a value can be written into XML text.
 std::string xmlescape(const std::string& s);

@@ -11,6 +11,7 @@
 #include "config.h"
 #include "debuglog.h"
 #include "mainprog.h"
+#include "ndraw.h"
 
 namespace {
 
@@ -62,6 +63,8 @@ int main(int argc, char** argv)
 {
     DebugLog::open("varnix.log");
     gConfig = new Config(".varnix.cfg"); // lives until the process ends
+    lineDrawMode = gConfig->linedrawmode;
+    transparentBackground = gConfig->transparentbackground;
     int status = 0;
     if (parsecmdline(argc, argv, *gConfig, status)) {
         if (!prepareterminal()) {

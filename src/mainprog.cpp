@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "config.h"
+#include "ndraw.h"
 #include "mainwin.h"
 #include "ncolorpair.h"
 #include "nmbutton.h"
@@ -11,6 +12,7 @@
 #include "srv.h"
 #include "srvlist.h"
 #include "taskformat.h"
+#include "textutil.h"
 #include "taskwin.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config.h"
+#include "ndraw.h"
 #include "infopanel.h"
 #include "msgwin.h"
 #include "ncolorpair.h"
@@ -137,10 +138,7 @@ void MainWin::resize(int rows, int cols)
 void MainWin::refresh()
 {
     wattrset(win, getcolorpair(COLOR_WHITE, getbgcolor()) | A_BOLD);
-    if (lineDrawMode == 1)
-        wborder(win, '|', '|', '-', '-', '+', '+', '+', '+');
-    else
-        box(win, ACS_VLINE, ACS_HLINE);
+    drawframe(win);
     drawcaption();
     updatecolheader();
     needrefresh = true;

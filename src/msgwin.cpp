@@ -9,6 +9,7 @@
 #include "ncolorpair.h"
 #include "srv.h"
 #include "taskformat.h"
+#include "textutil.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <utility>
 
-#include "config.h"
+#include "ndraw.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncolorpair.h"
 #include "textutil.h"
 
@@ -62,12 +62,15 @@ void NForm::move(int begrow, int begcol)
 void NForm::settitle(const char* s)
 {
     hastitle = s != nullptr;
-    title = hastitle ? std::string(" ") + s + " " : std::string();
+    title = hastitle ? s : "";
 }
 
 const char* NForm::gettitle()
 {
-    return hastitle ? title.c_str() : nullptr;
+    if (!hastitle)
+        return nullptr;
+    blankedtitle = " " + title + " ";
+    return blankedtitle.c_str();
 }
 
 FIELD* NForm::addfield(FIELD* f)
@@ -108,12 +111,7 @@ void NForm::delfields()
 
 void NForm::refresh()
 {
-    if (lineDrawMode == 1)
-        wborder(win, '|', '|', '-', '-', '+', '+', '+', '+');
-    else
-        box(win, ACS_VLINE, ACS_HLINE);
-    if (hastitle)
-        mvwaddstr(win, 0, rect.cols / 2 - mbstrlen(title.c_str()) / 2, title.c_str());
+    drawframe(win, hastitle ? title : std::string());
     if (frm)
         pos_form_cursor(frm);
     NGroup::refresh();

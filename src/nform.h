@@ -38,7 +38,7 @@ protected:
     // Types a key into the current field, gathering the bytes of a multibyte character.
     void typekey(int key);
 
-    std::string title;
+    std::string title; // without the blanks that frame it in the border
     bool hastitle = false;
     std::vector<FIELD*> fields; // closed by a null entry once complete
     int fieldcount = 0;         // entries including the closing null
@@ -47,6 +47,7 @@ protected:
 
 private:
     void typebyte(int key);
+    std::string blankedtitle; // what gettitle gives
     std::string pendingbytes; // a multibyte character still being typed
 };
 

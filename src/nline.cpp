@@ -1,6 +1,6 @@
 #include "nline.h"
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncolorpair.h"
 
 void NHLine::refresh()

@@ -5,7 +5,7 @@
 #include <string>
 #include <cwchar>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncolorpair.h"
 
 int NMessageBox::countrows(const char* message, int width)
@@ -51,21 +51,13 @@ NMessageBox::NMessageBox(const char* message)
     modalflag = true;
     resize(rows + 6, kBoxCols);
     wattrset(win, textattr | A_BOLD);
-    drawframe();
+    drawframe(win);
     move(std::max(0, LINES / 2 - rect.rows / 2), std::max(0, COLS / 2 - rect.cols / 2));
-}
-
-void NMessageBox::drawframe()
-{
-    if (lineDrawMode == 1)
-        wborder(win, '|', '|', '-', '-', '+', '+', '+', '+');
-    else
-        box(win, 0, 0);
 }
 
 void NMessageBox::refresh()
 {
-    drawframe();
+    drawframe(win);
     NGroup::refresh();
 }
 

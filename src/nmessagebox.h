@@ -27,9 +27,6 @@ public:
     static int countrows(const char* message, int width);
 
     NStaticText* text = nullptr; // the first child
-
-protected:
-    void drawframe();
 };
 
 #endif

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncolorpair.h"
 
 void NScrollBar::setpos(int newvmin, int newvmax, int newvstart, int newvend)

@@ -1,7 +1,7 @@
 #include "srv.h"
 
 #include "sigblock.h"
-#include "taskformat.h"
+#include "statelookup.h"
 
 #include <gnutls/openssl.h>
 #include <unistd.h>
@@ -37,26 +37,6 @@ void pollinto(Srv& srv, PtrList& list, const char* req)
 {
     list.pushpolled(srv.request("%s", req));
     list.release(nullptr); // purges unused older entries, changes no use count
-}
-
-Item* directchild(const Item* parent, const char* name)
-{
-    for (const auto& c : parent->getchildren())
-        if (c->getname() == name)
-            return c.get();
-    return nullptr;
-}
-
-// First child named `childname` whose own element `field` holds `value`.
-Item* childbyvalue(const Item* parent, const char* childname, const char* field,
-                   const std::string& value)
-{
-    for (Item* c : parent->children(childname)) {
-        Item* f = directchild(c, field);
-        if (f && f->value() == value)
-            return c;
-    }
-    return nullptr;
 }
 
 // Message bodies come as CDATA sections, which the masking turns into plain text; an
@@ -534,66 +514,25 @@ int Srv::samelastmessage(int last)
 Item* Srv::findproject(const std::string& name)
 {
     Snapshot state(statesnapshots);
-    return findproject(state.get(), name);
-}
-
-Item* Srv::findproject(const Item* state, const std::string& name)
-{
-    Item* cs = state ? state->find("client_state") : nullptr;
-    return cs ? childbyvalue(cs, "project", "project_name", name) : nullptr;
+    return ::findproject(state.get(), name);
 }
 
 Item* Srv::findapp(const std::string& wuname)
 {
     Snapshot state(statesnapshots);
-    return findapp(state.get(), wuname);
-}
-
-Item* Srv::findapp(const Item* state, const std::string& wuname)
-{
-    Item* cs = state ? state->find("client_state") : nullptr;
-    if (!cs)
-        return nullptr;
-    // A client lists each project followed by its apps and workunits, and two projects
-    // may both have an app of the same name: prefer the app of the workunit's own project.
-    const auto& all = cs->getchildren();
-    size_t block = 0; // index of the latest "project" element seen
-    for (size_t i = 0; i < all.size(); ++i) {
-        Item* wu = all[i].get();
-        if (wu->getname() == "project")
-            block = i;
-        if (wu->getname() != "workunit")
-            continue;
-        Item* name = directchild(wu, "name");
-        if (!name || name->value() != wuname)
-            continue;
-        Item* appname = directchild(wu, "app_name");
-        if (!appname)
-            continue;
-        for (size_t j = block; j < all.size(); ++j) {
-            Item* app = all[j].get();
-            if (j > block && app->getname() == "project")
-                break;
-            Item* n = app->getname() == "app" ? directchild(app, "name") : nullptr;
-            if (n && n->value() == appname->value())
-                return app;
-        }
-        if (Item* app = childbyvalue(cs, "app", "name", appname->value()))
-            return app;
-    }
-    return nullptr;
+    return ::findapp(state.get(), wuname);
 }
 
 Item* Srv::findallprojectsentry(const std::string& name) const
 {
     Item* projects = allprojectstree ? allprojectstree->find("projects") : nullptr;
-    return projects ? childbyvalue(projects, "project", "name", name) : nullptr;
+    return childbyvalue(projects, "project", "name", name);
 }
 
 Item* Srv::findaccountmanager(const std::string& name) const
 {
     Item* projects = allprojectstree ? allprojectstree->find("projects") : nullptr;
-    return projects ? childbyvalue(projects, "account_manager", "name", name) : nullptr;
+    return childbyvalue(projects, "account_manager", "name", name);
 }
 
 long Srv::laststatisticsday()

@@ -11,6 +11,7 @@
 
 #include "item.h"
 #include "ptrlist.h"
+#include "statelookup.h"
 #include "tconnect.h"
 
 class Srv : public TConnect {
@@ -41,12 +42,10 @@ public:
     // Lookups over the newest snapshots. The element returned stays valid only while the
     // caller holds that snapshot itself (PtrList::acquire around the call and the use);
     // a snapshot pushed meanwhile may be searched instead and freed by the next poll.
+    // The same lookups in a state tree the caller holds (statelookup.h) are the safe
+    // form for any result used after the call.
     Item* findproject(const std::string& name);
     Item* findapp(const std::string& wuname);
-    // The same lookups in the state tree the caller holds: the safe form for any
-    // result used after the call.
-    static Item* findproject(const Item* state, const std::string& name);
-    static Item* findapp(const Item* state, const std::string& wuname);
     // Over allprojectstree; user-interface thread only.
     Item* findallprojectsentry(const std::string& name) const;
     Item* findaccountmanager(const std::string& name) const;
@@ -148,9 +147,5 @@ private:
 
 // MD5 digest of the concatenated texts as 32 lower-case hex digits.
 std::string md5hex(const std::string& a, const std::string& b);
-
-// Lookups in a state tree that the caller holds.
-std::string projectnamebyurl(const Item* tree, const std::string& url);
-std::string projecturlbyname(const Item* tree, const std::string& name);
 
 #endif

@@ -1,4 +1,4 @@
-// The Srv operations that change something on a client, and the name/URL lookups.
+// The Srv operations that change something on a client.
 #include <unistd.h>
 
 #include <cstdarg>
@@ -50,30 +50,6 @@ std::string esc(const std::string& s)
     return xmlescape(s);
 }
 
-Item* directchild(const Item* parent, const char* name)
-{
-    for (const auto& c : parent->getchildren())
-        if (c->getname() == name)
-            return c.get();
-    return nullptr;
-}
-
-// Value of `want` in the first "project" of the state tree whose `key` equals `value`.
-std::string projectlookup(const Item* tree, const char* key, const std::string& value,
-                          const char* want, const char* nomatch)
-{
-    Item* cs = tree ? tree->find("client_state") : nullptr;
-    if (!cs)
-        return "ERR2";
-    for (Item* p : cs->children("project")) {
-        Item* k = directchild(p, key);
-        Item* w = directchild(p, want);
-        if (k && w && k->value() == value)
-            return w->value();
-    }
-    return nomatch;
-}
-
 int errornum(const Item* reply, bool& present)
 {
     Item* e = reply->find("error_num");
@@ -82,16 +58,6 @@ int errornum(const Item* reply, bool& present)
 }
 
 } // namespace
-
-std::string projecturlbyname(const Item* tree, const std::string& name)
-{
-    return projectlookup(tree, "project_name", name, "master_url", "");
-}
-
-std::string projectnamebyurl(const Item* tree, const std::string& url)
-{
-    return projectlookup(tree, "master_url", url, "project_name", "???");
-}
 
 void Srv::pollwait()
 {

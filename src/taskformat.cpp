@@ -42,26 +42,6 @@ std::string formatsize(uint64_t bytes)
     return std::to_string(static_cast<long long>(std::round(m / 1024.0))) + "G";
 }
 
-int64_t secondsfromdouble(double d)
-{
-    if (std::isnan(d))
-        return 0;
-    if (d >= 9.2e18)
-        return INT64_C(9200000000000000000);
-    if (d <= -9.2e18)
-        return -INT64_C(9200000000000000000);
-    return static_cast<int64_t>(d);
-}
-
-uint64_t bytesfromdouble(double d)
-{
-    if (!(d > 0))
-        return 0;
-    if (d >= 1.8e19)
-        return UINT64_C(18000000000000000000);
-    return static_cast<uint64_t>(d);
-}
-
 TaskFields gathertaskfields(const Item* result)
 {
     TaskFields f;
@@ -313,39 +293,3 @@ bool taskbefore(int sortmode, const TaskSortKey& a, const TaskSortKey& b)
     return c < 0;
 }
 
-std::string displaytext(const std::string& text)
-{
-    size_t i = 0;
-    // Plain printable ASCII, by far the common case, needs no decoding.
-    while (i < text.size() && text[i] >= 0x20 && text[i] < 0x7f)
-        ++i;
-    if (i == text.size())
-        return text;
-    std::string out(text, 0, i);
-    out.reserve(text.size());
-    while (i < text.size()) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            if (c == '\t' || c == '\n' || c == '\r')
-                out += ' ';
-            else
-                out += (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        std::mbstate_t st{};
-        wchar_t wc = 0;
-        size_t k = std::mbrtowc(&wc, text.data() + i, text.size() - i, &st);
-        if (k == static_cast<size_t>(-1) || k == static_cast<size_t>(-2) || k == 0) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        if (std::iswprint(static_cast<wint_t>(wc)))
-            out.append(text, i, k);
-        else
-            out += '?';
-        i += k;
-    }
-    return out;
-}

@@ -49,17 +49,6 @@ const StateResults& stateresults(uint64_t stamp, const Item* clientstate);
 std::string taskstatetext(const Item* result);
 std::string taskstatetext(const TaskFields& f);
 
-// A text from a client or the configuration made safe to print: every character the
-// locale cannot print (control characters, C1 codes, invalid or torn sequences) becomes
-// '?', tabs and line ends a blank, so nothing reaches the terminal as a command and no
-// line runs into the next one.
-std::string displaytext(const std::string& text);
-
-// Doubles from the client truncated toward zero; out-of-range values are clamped,
-// so hostile numbers never reach an undefined conversion.
-int64_t secondsfromdouble(double d);
-uint64_t bytesfromdouble(double d);
-
 // What the task list sorts by, read once per result.
 struct TaskSortKey {
     const Item* result = nullptr;

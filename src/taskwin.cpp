@@ -11,6 +11,7 @@
 #include "config.h"
 #include "ncolorpair.h"
 #include "srv.h"
+#include "statelookup.h"
 #include "taskformat.h"
 #include "textutil.h"
 #include "tuievent.h"
@@ -28,144 +29,15 @@ bool is(const std::string& s, std::string_view word)
     return std::string_view(s) == word;
 }
 
-Item* directchild(const Item* parent, std::string_view name)
-{
-    for (const auto& c : parent->getchildren())
-        if (is(c->getname(), name))
-            return c.get();
-    return nullptr;
-}
-
-// Workunit names to the texts of their apps, for thousands of workunits per tick: one
-// flat table (no node per entry), each slot with the key's hash so that the key itself,
-// which lies in the snapshot, is compared only when the hashes agree.
-class WorkunitIndex {
-public:
-    explicit WorkunitIndex(size_t expected)
-    {
-        size_t capacity = 16;
-        while (capacity < expected * 2)
-            capacity <<= 1;
-        slots.resize(capacity);
-        mask = capacity - 1;
-    }
-
-    bool contains(std::string_view key) const { return lookup(key, hashof(key)).used; }
-
-    // Adds the key unless it is there already (the first one stays, like a first match).
-    void add(std::string_view key, const std::string* value)
-    {
-        size_t h = hashof(key);
-        Slot& slot = lookup(key, h);
-        if (slot.used)
-            return;
-        if (++count * 2 > slots.size()) {
-            grow();
-            add(key, value);
-            --count;
-            return;
-        }
-        slot = Slot{h, key, value, true};
-    }
-
-    // The value of the key; false when the key is not there.
-    bool find(std::string_view key, const std::string*& value) const
-    {
-        const Slot& slot = lookup(key, hashof(key));
-        value = slot.value;
-        return slot.used;
-    }
-
-private:
-    struct Slot {
-        size_t hash = 0;
-        std::string_view key;
-        const std::string* value = nullptr;
-        bool used = false;
-    };
-
-    static size_t hashof(std::string_view key) { return std::hash<std::string_view>{}(key); }
-
-    // The slot holding the key, or the free slot where it would go.
-    const Slot& lookup(std::string_view key, size_t h) const
-    {
-        for (size_t i = h & mask;; i = (i + 1) & mask) {
-            const Slot& slot = slots[i];
-            if (!slot.used || (slot.hash == h && slot.key == key))
-                return slot;
-        }
-    }
-    Slot& lookup(std::string_view key, size_t h)
-    {
-        return const_cast<Slot&>(static_cast<const WorkunitIndex*>(this)->lookup(key, h));
-    }
-
-    void grow()
-    {
-        std::vector<Slot> old;
-        old.swap(slots);
-        slots.resize(old.size() * 2);
-        mask = slots.size() - 1;
-        for (const Slot& slot : old)
-            if (slot.used)
-                lookup(slot.key, slot.hash) = slot;
-    }
-
-    std::vector<Slot> slots;
-    size_t mask = 0;
-    size_t count = 0;
-};
-
 // The names shown for one state snapshot, looked up once per rebuild instead of once per
-// line, and made ready to print once per project and app rather than once per task. The
-// first project or app that a linear search would meet wins. Keys point into the
-// snapshot, which the caller holds while this lives.
+// line, and made ready to print once per project and app rather than once per task.
+// Keys point into the snapshot, which the caller holds while this lives.
 class StateNames {
 public:
     // Column texts go into `store`, where they outlive this object (and the snapshot).
     StateNames(const Item* clientstate, bool swapshown, std::deque<std::string>& store)
-        : swapshown(swapshown), store(store), apps(clientstate->getchildren().size() / 2)
+        : swapshown(swapshown), store(store), index(clientstate)
     {
-        const auto& all = clientstate->getchildren();
-        // Apps are looked for first among those of the workunit's own project (the
-        // elements from a "project" up to the next one), then anywhere.
-        std::vector<size_t> block(all.size(), 0);
-        std::vector<std::unordered_map<std::string_view, const Item*>> blockapps(1);
-        std::unordered_map<std::string_view, const Item*> anyapp;
-        for (size_t i = 0; i < all.size(); ++i) {
-            const Item* c = all[i].get();
-            if (is(c->getname(), "project"sv) && i > 0)
-                blockapps.emplace_back();
-            block[i] = blockapps.size() - 1;
-            if (is(c->getname(), "project"sv)) {
-                Item* url = directchild(c, "master_url");
-                Item* name = directchild(c, "project_name");
-                if (url && name)
-                    projects.emplace(url->value(), &name->value());
-            } else if (is(c->getname(), "app"sv)) {
-                if (Item* name = directchild(c, "name")) {
-                    blockapps.back().emplace(name->value(), c);
-                    anyapp.emplace(name->value(), c);
-                }
-            }
-        }
-        for (size_t i = 0; i < all.size(); ++i) {
-            const Item* wu = all[i].get();
-            if (!is(wu->getname(), "workunit"sv))
-                continue;
-            Item* name = directchild(wu, "name");
-            Item* appname = directchild(wu, "app_name");
-            if (!name || !appname || apps.contains(name->value()))
-                continue;
-            const auto& own = blockapps[block[i]];
-            auto hit = own.find(appname->value());
-            if (hit == own.end()) {
-                hit = anyapp.find(appname->value());
-                if (hit == anyapp.end())
-                    continue; // a later workunit of that name may still name a known app
-            }
-            apps.add(name->value(), shownapp(hit->second));
-        }
     }
 
     // The project's name as the client sent it (what sorting by project compares).
@@ -178,9 +50,9 @@ public:
         // Tasks of one project follow each other: the last answer is usually the one.
         if (lastname && std::string_view(url->value()) == lasturl)
             return *lastname;
-        auto it = projects.find(url->value());
+        const std::string* name = index.projectname(url->value());
         lasturl = url->value();
-        lastname = it == projects.end() ? &unknown : it->second;
+        lastname = name ? name : &unknown;
         return *lastname;
     }
 
@@ -200,12 +72,11 @@ public:
 
     // The application column's text: the app's friendly name (at most 255 bytes) made
     // safe to print, cut to 30 characters when the swap column follows.
-    const std::string* application(const TaskFields& f) const
+    const std::string* application(const TaskFields& f)
     {
-        const std::string* text = nullptr;
-        if (f.wuname && apps.find(f.wuname->value(), text) && text)
-            return text;
-        return &unknownapp();
+        const Item* app = f.wuname ? index.app(f.wuname->value()) : nullptr;
+        const std::string* text = app ? shownapp(app) : nullptr;
+        return text ? text : &unknownapp();
     }
 
 private:
@@ -238,12 +109,11 @@ private:
 
     bool swapshown;
     std::deque<std::string>& store;
-    std::unordered_map<std::string_view, const std::string*> projects;     // master URL -> name
+    StateIndex index;
     mutable std::string_view lasturl; // the last URL asked for, and its answer
     mutable const std::string* lastname = nullptr;
     std::unordered_map<const std::string*, const std::string*> projecttexts; // name -> column text
-    // Workunit name -> the text of its app; null when the app has no friendly name.
-    WorkunitIndex apps;
+    // App -> the text shown for it; null when the app has no friendly name.
     std::unordered_map<const Item*, const std::string*> apptexts;
 };
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
+#include <string>
 
 // mbrlen with a private state keeps these safe to call from any thread.
 static int charlen(const char* s, size_t max)
@@ -104,4 +106,41 @@ std::string ltrim(const std::string& s)
 {
     size_t start = s.find_first_not_of(' ');
     return start == std::string::npos ? std::string() : s.substr(start);
+}
+
+std::string displaytext(const std::string& text)
+{
+    size_t i = 0;
+    // Plain printable ASCII, by far the common case, needs no decoding.
+    while (i < text.size() && text[i] >= 0x20 && text[i] < 0x7f)
+        ++i;
+    if (i == text.size())
+        return text;
+    std::string out(text, 0, i);
+    out.reserve(text.size());
+    while (i < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c == '\t' || c == '\n' || c == '\r')
+                out += ' ';
+            else
+                out += (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        std::mbstate_t st{};
+        wchar_t wc = 0;
+        size_t k = std::mbrtowc(&wc, text.data() + i, text.size() - i, &st);
+        if (k == static_cast<size_t>(-1) || k == static_cast<size_t>(-2) || k == 0) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        if (std::iswprint(static_cast<wint_t>(wc)))
+            out.append(text, i, k);
+        else
+            out += '?';
+        i += k;
+    }
+    return out;
 }

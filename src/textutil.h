@@ -1,4 +1,4 @@
-// Counting, cutting and trimming multibyte texts in the user's locale.
+// Counting, cutting, trimming and filtering multibyte texts in the user's locale.
 #ifndef VARNIX_TEXTUTIL_H
 #define VARNIX_TEXTUTIL_H
 
@@ -16,5 +16,11 @@ char* rtrim(char* s);
 char* ltrim(char* s);
 std::string rtrim(const std::string& s);
 std::string ltrim(const std::string& s);
+
+// A text from a client or the configuration made safe to print: every character the
+// locale cannot print (control characters, C1 codes, invalid or torn sequences) becomes
+// '?', tabs and line ends a blank, so nothing reaches the terminal as a command and no
+// line runs into the next one.
+std::string displaytext(const std::string& text);
 
 #endif

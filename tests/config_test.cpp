@@ -172,7 +172,7 @@ TEST_F(ConfigTest, SaveReplacesTheTargetOfASymbolicLinkAndKeepsItsMode)
     ASSERT_EQ(symlink("real.cfg", cfgpath.c_str()), 0);
 
     auto cfg = start();
-    EXPECT_EQ(lineDrawMode, 1);
+    EXPECT_EQ(cfg->linedrawmode, 1);
     cfg->setintvalue("tasks_list_mode", 2);
     cfg->save();
 
@@ -284,12 +284,12 @@ TEST_F(ConfigTest, DisplaySettingsReadAtCreation)
     writefile(cfgpath, "<varnix_cfg><line_draw_mode>1</line_draw_mode>"
                        "<transparent_background>1</transparent_background></varnix_cfg>");
     auto cfg = start();
-    EXPECT_EQ(lineDrawMode, 1);
-    EXPECT_EQ(transparentBackground, 1);
+    EXPECT_EQ(cfg->linedrawmode, 1);
+    EXPECT_EQ(cfg->transparentbackground, 1);
     writefile(cfgpath, "<other/>");
     auto none = start();
-    EXPECT_EQ(lineDrawMode, 0);
-    EXPECT_EQ(transparentBackground, 0);
+    EXPECT_EQ(none->linedrawmode, 0);
+    EXPECT_EQ(none->transparentbackground, 0);
     EXPECT_EQ(none->getcfgroot(), nullptr);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config.h"
+#include "ndraw.h"
 #include "fakeserver.h"
 #include "infopanel.h"
 #include "ncursesfixture.h"

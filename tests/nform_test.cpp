@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncursesfixture.h"
 #include "nform.h"
 #include "textutil.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncursesfixture.h"
 #include "nline.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncursesfixture.h"
 #include "ncursesviews.h"
 #include "nmessagebox.h"

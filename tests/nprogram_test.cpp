@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncursesfixture.h"
 #include "ncursesviews.h"
 #include "nmessagebox.h"

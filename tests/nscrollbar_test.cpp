@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncolorpair.h"
 #include "ncursesfixture.h"
 #include "nscrollbar.h"

@@ -717,16 +717,16 @@ TEST_F(LookupTest, LookupsInAHeldTreeStayInIt)
 {
     Snapshot held(s.statesnapshots);
     s.statesnapshots.push(parse(readfixture("get_state.xml")));
-    Item* p = Srv::findproject(held.get(), "Beta Project");
+    Item* p = ::findproject(held.get(), "Beta Project");
     ASSERT_TRUE(p);
     EXPECT_NE(s.findproject("Beta Project"), p) << "the name-only form searches the newest tree";
     s.statesnapshots.push(parse(readfixture("get_state.xml")));
     s.statesnapshots.release(nullptr); // frees the unheld middle tree
     EXPECT_EQ(p->find("master_url")->value(), "http://127.0.0.1:9/beta/");
-    Item* app = Srv::findapp(held.get(), "beta_wu_0");
+    Item* app = ::findapp(held.get(), "beta_wu_0");
     ASSERT_TRUE(app);
     EXPECT_EQ(app->find("user_friendly_name")->value(), "Worker of Beta Project");
-    EXPECT_FALSE(Srv::findproject(nullptr, "Beta Project"));
+    EXPECT_FALSE(::findproject(nullptr, "Beta Project"));
 }
 
 TEST_F(LookupTest, LookupsGiveTheirSnapshotBack)

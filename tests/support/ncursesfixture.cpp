@@ -14,7 +14,7 @@
 #include <climits>
 #include <vector>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncolorpair.h"
 
 NcursesScreen::NcursesScreen(const Options& options)

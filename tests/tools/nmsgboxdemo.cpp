@@ -12,7 +12,7 @@
 
 #include <curses.h>
 
-#include "config.h"
+#include "ndraw.h"
 #include "ncolorpair.h"
 #include "nmessagebox.h"
 #include "nprogram.h"

@@ -1,0 +1,52 @@
+// Lookups over a client's state tree ("client_state" with its projects, apps, workunits
+// and results) and over its list of attachable projects: the one place that knows how
+// these elements refer to each other. Every function works on a tree the caller holds;
+// what it returns lives as long as that tree.
+#ifndef VARNIX_STATELOOKUP_H
+#define VARNIX_STATELOOKUP_H
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+class Item;
+
+// First direct child of `parent` named `childname` whose own element `field` holds `value`.
+Item* childbyvalue(const Item* parent, std::string_view childname, std::string_view field,
+                   std::string_view value);
+
+// "project_name" of the first project whose "master_url" is the URL: "???" when no project
+// has it, "ERR2" for a tree without "client_state".
+std::string projectnamebyurl(const Item* tree, const std::string& url);
+// "master_url" of the first project of that name: "" when none has it, "ERR2" as above.
+std::string projecturlbyname(const Item* tree, const std::string& name);
+// The "project" element whose "project_name" is the name.
+Item* findproject(const Item* tree, const std::string& name);
+// The "app" element that the named workunit uses: an app of the workunit's own project
+// (the elements from its "project" up to the next one) first, then any app of that name.
+Item* findapp(const Item* tree, const std::string& wuname);
+// The first "result" with that "project_url" and "name".
+Item* findresult(const Item* tree, const std::string& projecturl, const std::string& name);
+
+// The same lookups for every project and workunit at once, for a reader that asks them for
+// thousands of tasks per tick. Keys and values point into the tree.
+class StateIndex {
+public:
+    explicit StateIndex(const Item* clientstate);
+
+    // The project's name as the client sent it, null when no project has the URL.
+    const std::string* projectname(std::string_view url) const;
+    // The "project" element with that "project_name", null when none has it.
+    const Item* projectbyname(std::string_view name) const;
+    // What findapp gives, null when the workunit or its app is unknown.
+    const Item* app(std::string_view wuname) const;
+
+private:
+    std::unordered_map<std::string_view, const std::string*> names;  // master URL -> name
+    std::unordered_map<std::string_view, const Item*> projects;      // name -> project
+    const Item* clientstate;
+    mutable bool appsindexed = false;
+    mutable std::unordered_map<std::string_view, const Item*> apps; // workunit -> app
+};
+
+#endif

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "config.h"
 #include "ndraw.h"
 #include "mainwin.h"
@@ -265,6 +267,27 @@ void MainProg::shownotice(const std::string& text, const char* label, std::initi
     insert(std::move(box));
     uistate |= kDialogOpen;
     updatestatusline();
+}
+
+void MainProg::centre(NView* dialog)
+{
+    dialog->move(std::max(0, LINES / 2 - dialog->rect.rows / 2),
+                 std::max(0, COLS / 2 - dialog->rect.cols / 2));
+}
+
+bool MainProg::toggledialog(const char* id, int bit,
+                            const std::function<std::unique_ptr<NView>()>& make)
+{
+    bool opened = false;
+    if (destroybyid(id)) {
+        uistate &= ~bit;
+    } else if (auto dialog = make()) {
+        centre(insert(std::move(dialog)));
+        uistate |= bit;
+        opened = true;
+    }
+    updatestatusline();
+    return opened;
 }
 
 void MainProg::updatestatusline()

@@ -3,6 +3,7 @@
 #ifndef VARNIX_MAINPROG_H
 #define VARNIX_MAINPROG_H
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -51,6 +52,12 @@ private:
     // A box with one button that closes it like Esc.
     void shownotice(const std::string& text, const char* label, std::initializer_list<int> keys);
     void closemessagebox();
+    // Deletes the open dialog of that class and clears its uistate bit; otherwise opens
+    // the one `make` builds, centred, and sets the bit. Either way the status line follows.
+    // True when it opened one.
+    bool toggledialog(const char* id, int bit, const std::function<std::unique_ptr<NView>()>& make);
+    // Puts a dialog in the middle of the screen (its top left corner stays on it).
+    static void centre(NView* dialog);
 };
 
 #endif

@@ -3,7 +3,9 @@
 #ifndef VARNIX_TESTS_NCURSESVIEWS_H
 #define VARNIX_TESTS_NCURSESVIEWS_H
 
+#include <deque>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -76,6 +78,7 @@ public:
     }
 
     bool& quit() { return quitflag; }
+    std::deque<std::unique_ptr<NEvent>>& queued() { return queue; }
     std::time_t& lasttick() { return lasttime; }
 
     EventLog* log;

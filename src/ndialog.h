@@ -1,0 +1,52 @@
+// NDialog: what every dialog window shares: a modal group framed in the line-draw mode's
+// characters with its title in the top border, centred on the screen (again after a
+// resize), that keeps the keys from the windows below it and closes on the keys and
+// clicks its class chooses.
+#ifndef VARNIX_NDIALOG_H
+#define VARNIX_NDIALOG_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ngroup.h"
+
+class NDialog : public NGroup {
+public:
+    // The title is shown with one blank on each side; an empty one shows nothing.
+    NDialog(const NRect& rect, const std::string& title);
+
+    // Frame and title, then the children.
+    void refresh() override;
+    // In order: the children; a click (anywhere) posts closeevent(); a key in closekeys
+    // posts it too, and so does Esc unless escpasses leaves it to the application (which
+    // then deletes the dialog by its class id); any other key goes to
+    // handlekey and is consumed whatever it does; a timer tick calls ontick.
+    void eventhandle(NEvent* ev) override;
+
+    // Moves the dialog to the middle of the screen, its top left corner kept on it.
+    void centre();
+    void settitle(const std::string& t);
+    const std::string& gettitle() const { return title; }
+
+protected:
+    // A key the dialog acts on; every key that gets here is consumed.
+    virtual void handlekey(int key) { (void)key; }
+    // What closes the dialog: by default an Esc key, which the application answers by
+    // deleting the dialog by its class id.
+    virtual std::unique_ptr<NEvent> closeevent();
+    // The periodic timer event: dialogs that show client data rebuild it here.
+    virtual void ontick() {}
+    // Draws the frame and the title; derived dialogs that draw into their own window
+    // (not only through children) do so after calling it.
+    virtual void drawframe();
+
+    std::string title;
+    int titlecol = -1;           // where the blanked title starts; -1: centred
+    std::vector<int> closekeys;  // keys that post closeevent()
+    bool escpasses = true;       // Esc stays undone, for the application; else it closes
+    bool clickpasses = false;    // a mouse event stays undone even when it closes
+    int frameattr;               // the window's drawing attribute: frame, title, text
+};
+
+#endif

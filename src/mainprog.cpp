@@ -79,6 +79,9 @@ void MainProg::handleresize()
     refresh();
     werase(wstatus->win);
     wmain->refresh();
+    // Drawn last, after the main window put its panels on the screen: the status line
+    // must take its place there too, or it stays blank until the next event.
+    wstatus->setneedrefresh();
     wstatus->refresh();
 }
 

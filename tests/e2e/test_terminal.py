@@ -150,6 +150,29 @@ class TerminalTest(VarnixTestCase):
         self.assert_keys_work(s)
         self.quit(s)
 
+    def test_status_line_is_back_at_once_after_a_resize(self):
+        # Checked within half a second, right after a tick, so that the next tick (up to
+        # three seconds away) cannot be what draws it.
+        s = self.start(*NORMAL)
+        self.wait_full(s)
+        for box in (False, True):
+            if box:
+                self.open_box(s)
+            for cols, rows in ((90, 25), (110, 35)):
+                with self.subTest(box=box, size=(cols, rows)):
+                    seen = len(self.client.requests("get_state"))
+                    s.wait_until(lambda r: len(self.client.requests("get_state")) > seen,
+                                 what="a poll")
+                    s.resize(cols, rows)
+                    hint = "Esc Cancel" if box else "PgUp/PgDn Scroll Msg"
+                    s.wait_until(lambda r: len(r) == rows and hint in r[-1], 0.5,
+                                 "the status line on row %d" % rows)
+                    if box:
+                        top = [i for i, r in enumerate(s.capture()) if "Please Confirm" in r]
+                        self.assertTrue(top, "the box is still there")
+        s.send_keys("Escape")
+        s.wait_gone("Please Confirm")
+        self.quit(s)
 
     # -- input ---------------------------------------------------------------------
 

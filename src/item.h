@@ -18,13 +18,10 @@ public:
 
     const std::string& getname() const { return *name_; }
     const std::string& value() const { return value_; }
-    const char* cvalue() const { return value_.c_str(); }
     int intvalue() const;
     double doublevalue() const;
     void setintvalue(int v);
     void setvalue(const std::string& v) { value_ = v; }
-    void appendvalue(const std::string& v) { value_ += v; }
-    void appendvalue(const char* s, size_t n) { value_.append(s, n); }
 
     Item* getparent() const { return parent_; }
     const std::vector<std::unique_ptr<Item>>& getchildren() const { return children_; }

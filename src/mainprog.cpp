@@ -96,7 +96,7 @@ bool MainProg::knownsrv(const TuiEvent* ev) const
 
 TaskKey* MainProg::selectedtask() const
 {
-    return static_cast<TaskKey*>(wmain->taskwin->getselectedobj());
+    return wmain->taskwin->getselectedtask();
 }
 
 void MainProg::eventhandle(NEvent* ev)

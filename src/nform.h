@@ -31,7 +31,6 @@ public:
     virtual void delfields();
 
     int getfieldcount() const { return fieldcount; }
-    FORM* getform() const { return frm; }
     WINDOW* getsubwin() const { return subwin; }
 
 protected:

@@ -35,7 +35,6 @@ public:
     void stopthread() { running = false; }
     // Stops the thread and waits for the end of its current pass.
     void jointhread();
-    bool threadalive() const { return worker.joinable(); }
     void updatethread();
     void updatemessages();
 

@@ -40,7 +40,6 @@ public:
     // (used when the object is about to go away). clearabort() re-arms it.
     void abortio() { aborting = true; }
     void clearabort() { aborting = false; }
-    bool isaborting() const { return aborting; }
 
     std::string host;
     std::string port;

@@ -5,6 +5,9 @@
 
 #include <curses.h>
 #include <termios.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <unistd.h>
 
 #include "cmdline.h"
@@ -61,6 +64,13 @@ void restoreterminal()
 
 int main(int argc, char** argv)
 {
+#ifdef __GLIBC__
+    // A large client's replies are megabytes of text, received and freed every two
+    // seconds. glibc raises its mmap threshold to the size of the first such buffer it
+    // frees, and from then on takes them from the heap, where a freed one stays resident
+    // for good; a fixed threshold gives every large buffer back to the system at once.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
     DebugLog::open("varnix.log");
     gConfig = new Config(".varnix.cfg"); // lives until the process ends
     lineDrawMode = gConfig->linedrawmode;

@@ -13,6 +13,7 @@
 #include "nstatictext.h"
 #include "srv.h"
 #include "srvlist.h"
+#include "statwin.h"
 #include "taskformat.h"
 #include "textutil.h"
 #include "taskwin.h"
@@ -156,10 +157,8 @@ void MainProg::handlekey(NEvent* ev)
     } else if (iskey(key, 'N') || iskey(key, 'P')) {
         switchhost(iskey(key, 'N'));
     } else if (iskey(key, 'V')) {
-        if (destroybyid("7StatWin")) {
-            uistate &= ~kStatisticsOpen;
-            updatestatusline();
-        }
+        toggledialog("7StatWin", kStatisticsOpen,
+                     [this] { return std::make_unique<StatWin>(gsrvlist->current()); });
     }
 }
 
@@ -175,6 +174,9 @@ void MainProg::handlecommand(TuiEvent* ev)
     switch (ev->keycode) {
     case evCFGCH:
         destroybyid("7CfgForm");
+        // The statistics window shows a host that the rebuild is about to free.
+        if (destroybyid("7StatWin"))
+            uistate &= ~kStatisticsOpen;
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);

@@ -36,9 +36,12 @@ void eachworkunitapp(const Item* cs, Fn fn)
 {
     const auto& all = cs->getchildren();
     // Apps by name: of each project's block (from a "project" to the next), and of all.
-    std::vector<size_t> block(all.size(), 0);
-    std::vector<std::unordered_map<std::string_view, const Item*>> blockapps(1);
-    std::unordered_map<std::string_view, const Item*> anyapp;
+    using AppMap = std::pmr::unordered_map<std::string_view, const Item*>;
+    std::pmr::monotonic_buffer_resource pool;
+    std::pmr::vector<size_t> block(all.size(), 0, &pool);
+    std::pmr::vector<AppMap> blockapps(&pool);
+    blockapps.emplace_back();
+    AppMap anyapp(&pool);
     for (size_t i = 0; i < all.size(); ++i) {
         const Item* c = all[i].get();
         if (c->getname() == "project" && i > 0)

@@ -5,6 +5,7 @@
 #ifndef VARNIX_STATELOOKUP_H
 #define VARNIX_STATELOOKUP_H
 
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,11 +43,17 @@ public:
     const Item* app(std::string_view wuname) const;
 
 private:
-    std::unordered_map<std::string_view, const std::string*> names;  // master URL -> name
-    std::unordered_map<std::string_view, const Item*> projects;      // name -> project
+    template <typename V>
+    using Map = std::pmr::unordered_map<std::string_view, V>;
+
+    // The maps' nodes come from one pool that goes with the index: thousands of them are
+    // made and dropped on every tick.
+    mutable std::pmr::monotonic_buffer_resource pool;
+    Map<const std::string*> names{&pool}; // master URL -> name
+    Map<const Item*> projects{&pool};     // name -> project
     const Item* clientstate;
     mutable bool appsindexed = false;
-    mutable std::unordered_map<std::string_view, const Item*> apps; // workunit -> app
+    mutable Map<const Item*> apps{&pool}; // workunit -> app
 };
 
 #endif

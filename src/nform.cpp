@@ -120,9 +120,23 @@ void NForm::refresh()
 void NForm::typekey(int key)
 {
     typebyte(key);
+    FIELD* f = current_field(frm);
+    const bool typed = f && field_type(f);
+    int col = typed && pos_form_cursor(frm) == E_OK ? getcurx(subwin) : -1;
     // What is typed reaches the field's buffer only on validation; a buffer kept up to
     // date survives the field windows being built anew after a resize.
     form_driver(frm, REQ_VALIDATION);
+    // A field type may write back the text it checked (an integer without its leading
+    // zeros), which puts the cursor at the field's start, where the next character
+    // would blank the field: put the cursor back after what was typed.
+    if (col >= 0 && pos_form_cursor(frm) == E_OK && getcurx(subwin) < col) {
+        const char* buf = field_buffer(f, 0);
+        int len = buf ? mbstrlen(rtrim(std::string(buf))) : 0;
+        int steps = std::min(col - getcurx(subwin), len);
+        form_driver(frm, REQ_BEG_LINE);
+        for (int i = 0; i < steps; ++i)
+            form_driver(frm, REQ_NEXT_CHAR);
+    }
 }
 
 void NForm::typebyte(int key)

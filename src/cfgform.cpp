@@ -40,7 +40,7 @@ CfgForm::CfgForm(int rows, int cols)
     : NForm(rows, cols)
 {
     genfields(false);
-    post_form(frm);
+    postform();
 }
 
 FIELD* CfgForm::addlabel(int row, int width, const char* text)
@@ -195,7 +195,7 @@ void CfgForm::eventhandle(NEvent* ev)
         if (!insertmode) {
             unpost_form(frm);
             genfields(true);
-            post_form(frm);
+            postform();
             setneedrefresh();
             refresh();
         }

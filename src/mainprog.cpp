@@ -81,6 +81,9 @@ void MainProg::handleresize()
     werase(wstatus->win);
     wmain->refresh();
     wstatus->refresh();
+    // The status line was drawn again after its panel had been composed: without this
+    // a screen that grew showed it only with the next event.
+    update_panels();
 }
 
 bool MainProg::knownsrv(const TuiEvent* ev) const

@@ -347,9 +347,12 @@ TEST_F(CfgFormTest, ClickPicksAFieldAndTheFormStaysWholeAfterAResize)
     f->eventhandle(&click);
     EXPECT_TRUE(click.done);
     EXPECT_EQ(current(f), 6);
-    resizeterm(8, 30);
-    owner->centermodals(8, 30);
-    resizeterm(40, 120);
+    // So small that the form's inner window would start below the last row.
+    ASSERT_EQ(resizeterm(7, 40), OK);
+    owner->centermodals(7, 40);
+    EXPECT_EQ(getbegy(f->win), 0) << "cut to the screen, so it can move";
+    key(f, 'Z'); // typed while the fields wait for room
+    ASSERT_EQ(resizeterm(40, 120), OK) << "a window below the screen makes it fail";
     owner->centermodals(40, 120);
     f->refresh();
     EXPECT_EQ(f->rect.begrow, 20 - 6);
@@ -359,3 +362,4 @@ TEST_F(CfgFormTest, ClickPicksAFieldAndTheFormStaysWholeAfterAResize)
     EXPECT_EQ(rowtext(f->getsubwin(), 8, 5, 40), CfgForm::kFooter);
     EXPECT_EQ(rowtext(f->getsubwin(), 5, 5, 1), "b");
 }
+

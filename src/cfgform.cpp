@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 
 #include "config.h"
 #include "ncolorpair.h"
@@ -125,9 +126,8 @@ void CfgForm::saveconfig()
         for (int k = 0; k < kFieldsPerHost; ++k) {
             const int index = 1 + kFieldsPerHost * i + k;
             v[k] = fieldtext(index);
-            const Filled& was = filled[static_cast<size_t>(index)];
-            if (v[k] == was.buffer)
-                v[k] = rtrim(was.value);
+            if (static_cast<size_t>(index) < filled.size() && v[k] == filled[static_cast<size_t>(index)].buffer)
+                v[k] = rtrim(filled[static_cast<size_t>(index)].value);
         }
         gConfig->addserver(v[0], v[1], v[2], v[3]);
     }

@@ -82,10 +82,7 @@ class CfgFormTest(VarnixTestCase):
         s = self.varnix(cols=100, rows=30)
         s.wait_for("(one)")
         self.open_editor(s)
-        self.assertEqual(self.status(s), "Esc Cancel")
-        header_row = s.find(HEADER)[0]
-        footer_row = s.find(FOOTER)[0]
-        self.assertEqual(footer_row - header_row, 4)
+        self.assertEqual(s.find(FOOTER)[0] - s.find(HEADER)[0], 4)
         s.send_keys("IC")
         s.wait_for(FOOTER_FULL)
         s.wait_until(lambda rows: not any(FOOTER in r for r in rows), what="short footer")
@@ -96,12 +93,10 @@ class CfgFormTest(VarnixTestCase):
         s.send_text("new.host")
         s.wait_for("new.host")
         self.assertEqual(s.find(HEADER), where, "a second Insert adds nothing")
-        self.assertEqual(s.find(FOOTER_FULL)[0] - where[0], 6)
         s.send_keys("Escape")
         s.wait_gone(HEADER)
         self.assertIn("PgUp/PgDn", self.status(s))
         self.assertEqual(self.read_config(), before)
-        self.assertIn("(one)", s.text())
         self.quit(s)
         self.assertNotIn("new.host", self.read_config())
 

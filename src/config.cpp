@@ -164,28 +164,49 @@ namespace {
 
 // The space is taken before anything is overwritten, so a full disk leaves the old file
 // as it was; the old file's tail is cut only once the new text is all written.
-void rewriteinplace(const std::string& target, const std::string& text)
+// Returns 0, or the errno of what failed.
+int rewriteinplace(const std::string& target, const std::string& text, bool secret)
 {
     int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
-        return;
+        return errno;
+    struct stat st;
+    if (secret && fstat(fd, &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)))
+        (void)fchmod(fd, st.st_mode & S_IRWXU); // best effort: the file may not be ours
     const off_t size = static_cast<off_t>(text.size());
-    if ((size == 0 || posix_fallocate(fd, 0, size) == 0) && writeall(fd, text) &&
-        ftruncate(fd, size) == 0)
-        (void)fsync(fd);
+    int err = size == 0 ? 0 : posix_fallocate(fd, 0, size);
+    if (err == 0 && !writeall(fd, text))
+        err = errno;
+    if (err == 0 && (ftruncate(fd, size) != 0 || fsync(fd) != 0))
+        err = errno;
     close(fd);
+    return err;
+}
+
+std::string writeerror(const std::string& target, int err)
+{
+    return target + "\n" + "cannot write the file: " + strerror(err);
 }
 
 } // namespace
 
-void Config::save()
+bool Config::save(std::string* why)
 {
-    if (!errortext.empty() || path.empty() || !root)
-        return;
+    auto fail = [why](const std::string& reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    if (!errortext.empty())
+        return fail("not saved, the file could not be read at start:\n" + errortext);
+    if (path.empty())
+        return fail("not saved: no home folder is known");
     Item* cfg = getcfgroot();
     if (!cfg)
-        return;
+        return fail("not saved: the file has no varnix_cfg element");
     std::string text = cfg->toxml(true);
+    // Passwords are for the owner's eyes only, whatever the file allowed before.
+    const bool secret = cfg->find("pwd") != nullptr;
 
     // Write a new file beside the old one and rename it over, so a failed save
     // never leaves a truncated configuration behind.
@@ -197,22 +218,34 @@ void Config::save()
     tmpname.push_back('\0');
     int fd = mkstemp(tmpname.data()); // mode 0600: the file holds passwords
     if (fd < 0) {
+        int err = errno;
         // A writable file in a folder we may not write to: rewriting it in place is
         // the only way left to keep the user's changes.
-        if (errno == EACCES || errno == EPERM)
-            rewriteinplace(target, text);
-        return;
+        if (err == EACCES || err == EPERM)
+            err = rewriteinplace(target, text, secret);
+        return err == 0 || fail(writeerror(target, err));
     }
     struct stat st;
     if (stat(target.c_str(), &st) == 0) {
-        (void)fchmod(fd, st.st_mode & 07777);
+        mode_t mode = st.st_mode & 07777;
+        if (secret)
+            mode &= S_IRWXU;
+        (void)fchmod(fd, mode);
         if (geteuid() == 0)
             (void)fchown(fd, st.st_uid, st.st_gid);
     }
-    bool ok = writeall(fd, text) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || rename(tmpname.data(), target.c_str()) != 0)
+    int err = 0;
+    if (!writeall(fd, text) || fsync(fd) != 0)
+        err = errno;
+    if (close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && rename(tmpname.data(), target.c_str()) != 0)
+        err = errno;
+    if (err != 0) {
         unlink(tmpname.data());
+        return fail(writeerror(target, err));
+    }
+    return true;
 }
 
 void Config::generatedafault()

@@ -13,7 +13,9 @@ public:
     explicit Config(const char* filename);
 
     void load();
-    void save();
+    // Writes the file; false, with the reason in `why` when given, when it was not
+    // written (a file that failed to load is never written over).
+    bool save(std::string* why = nullptr);
     void generatedafault();
     void addserver(const std::string& host, const std::string& port, const std::string& pwd,
                    const std::string& hostid);

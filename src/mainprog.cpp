@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "cfgform.h"
 #include "config.h"
 #include "ndraw.h"
 #include "mainwin.h"
@@ -47,7 +48,7 @@ MainProg::MainProg()
 MainProg::~MainProg()
 {
     if (gConfig)
-        gConfig->save();
+        gConfig->save(); // silent: nobody is left to tell
     // Hosts stop their update threads here, before the windows that show them go.
     gsrvlist.reset();
 }
@@ -154,6 +155,14 @@ void MainProg::handlekey(NEvent* ev)
         Srv* srv = gsrvlist->current();
         if ((task = selectedtask()) && srv)
             srv->opresult(task->projecturl, task->taskname, iskey(key, 'R') ? "resume_result" : "suspend_result");
+    } else if (iskey(key, 'C')) {
+        if (getitembyid("7CfgForm"))
+            return;
+        CfgForm* form = insert(std::make_unique<CfgForm>(15, 76)); // it centres itself
+        form->settitle("Configuration");
+        form->refresh();
+        uistate |= kDialogOpen;
+        updatestatusline();
     } else if (iskey(key, 'N') || iskey(key, 'P')) {
         switchhost(iskey(key, 'N'));
     } else if (iskey(key, 'V')) {

@@ -34,29 +34,46 @@ NForm::~NForm()
 void NForm::resize(int rows, int cols)
 {
     NView::resize(rows, cols);
-    wresize(subwin, std::max(rows - 2, 1), std::max(cols - 2, 1));
+    fitsubwin(false);
 }
 
 void NForm::move(int begrow, int begcol)
 {
     NGroup::move(begrow, begcol);
+    fitsubwin(true);
+}
+
+void NForm::fitsubwin(bool repost)
+{
     // A smaller screen cut the form's inner window and its fields down; the frame got
-    // its size back above, the inner window and the fields get theirs here.
-    const int rows = std::max(rect.rows - 2, 1);
-    const int cols = std::max(rect.cols - 2, 1);
-    if (subwin && (getmaxy(subwin) != rows || getmaxx(subwin) != cols)) {
-        wresize(subwin, rows, cols);
-        if (frm) {
-            // The field windows are built anew from the buffers, which typekey keeps
-            // up to date (the windows themselves were cut by the smaller screen).
-            FIELD* editing = current_field(frm);
-            if (unpost_form(frm) == E_OK && post_form(frm) == E_OK && editing) {
-                set_current_field(frm, editing);
-                form_driver(frm, REQ_END_FIELD);
-            }
-        }
-        needrefresh = true;
+    // its size back (as far as the screen has room), the inner window and the fields
+    // get theirs here.
+    const int rows = std::max(getmaxy(win) - 2, 1);
+    const int cols = std::max(getmaxx(win) - 2, 1);
+    if (!subwin || (getmaxy(subwin) == rows && getmaxx(subwin) == cols))
+        return;
+    wresize(subwin, rows, cols);
+    needrefresh = true;
+    if (!repost || !frm)
+        return;
+    // The field windows are built anew from the buffers, which typekey keeps up to
+    // date (the windows themselves were cut by the smaller screen). Fields that do not
+    // fit wait, unposted, until the screen has room for them again.
+    FIELD* editing = current_field(frm);
+    const bool posted = unpost_form(frm) == E_OK;
+    if (!posted && !waitingforroom)
+        return; // the derived form posts it when it is ready
+    if (postform() == E_OK && editing) {
+        set_current_field(frm, editing);
+        form_driver(frm, REQ_END_FIELD);
     }
+}
+
+int NForm::postform()
+{
+    const int rc = post_form(frm);
+    waitingforroom = rc == E_NO_ROOM;
+    return rc;
 }
 
 void NForm::settitle(const char* s)
@@ -120,9 +137,23 @@ void NForm::refresh()
 void NForm::typekey(int key)
 {
     typebyte(key);
+    FIELD* f = current_field(frm);
+    const bool typed = f && field_type(f);
+    int col = typed && pos_form_cursor(frm) == E_OK ? getcurx(subwin) : -1;
     // What is typed reaches the field's buffer only on validation; a buffer kept up to
     // date survives the field windows being built anew after a resize.
     form_driver(frm, REQ_VALIDATION);
+    // A field type may write back the text it checked (an integer without its leading
+    // zeros), which puts the cursor at the field's start, where the next character
+    // would blank the field: put the cursor back after what was typed.
+    if (col >= 0 && pos_form_cursor(frm) == E_OK && getcurx(subwin) < col) {
+        const char* buf = field_buffer(f, 0);
+        int len = buf ? mbstrlen(rtrim(std::string(buf))) : 0;
+        int steps = std::min(col - getcurx(subwin), len);
+        form_driver(frm, REQ_BEG_LINE);
+        for (int i = 0; i < steps; ++i)
+            form_driver(frm, REQ_NEXT_CHAR);
+    }
 }
 
 void NForm::typebyte(int key)

@@ -34,6 +34,9 @@ public:
     WINDOW* getsubwin() const { return subwin; }
 
 protected:
+    // post_form, remembering when the fields did not fit the screen, so that they are
+    // posted once it has room.
+    int postform();
     // Types a key into the current field, gathering the bytes of a multibyte character.
     void typekey(int key);
 
@@ -45,6 +48,9 @@ protected:
     NWindowHandle subwin; // freed before the frame window it lives in
 
 private:
+    // Sizes the inner window to the frame's; `repost` builds the fields anew in it.
+    void fitsubwin(bool repost);
+    bool waitingforroom = false; // unposted here: the fields did not fit the screen
     void typebyte(int key);
     std::string blankedtitle; // what gettitle gives
     std::string pendingbytes; // a multibyte character still being typed

@@ -23,13 +23,11 @@ NView::~NView() = default;
 
 void NView::resize(int rows, int cols)
 {
-    wresize(win, std::max(rows, 1), std::max(cols, 1));
     rect.rows = rows;
     rect.cols = cols;
     // ncurses refuses a place off the screen and moves windows when the screen shrinks:
     // take the view's own place again now that the screen may have room for it.
-    if (pan)
-        move_panel(pan, getabsbegrow(), getabsbegcol());
+    fitwindow();
     needrefresh = true;
 }
 
@@ -39,14 +37,29 @@ void NView::move(int begrow, int begcol)
     rect.begcol = begcol;
     // Resizing the terminal lets ncurses cut windows down to the screen, or stretch those
     // as tall or wide as the old screen to the new one: take the view's own size back.
-    const int rows = std::max(rect.rows, 1);
-    const int cols = std::max(rect.cols, 1);
+    fitwindow();
+}
+
+void NView::fitwindow()
+{
+    // A window that does not fit on the screen cannot be moved at all, and a window
+    // derived from it that starts below the last row makes every later resizeterm
+    // fail: a view larger than its room on the screen is shown cut to it, and whole
+    // again once the screen has the room.
+    const int absrow = getabsbegrow();
+    const int abscol = getabsbegcol();
+    int rows = std::max(rect.rows, 1);
+    int cols = std::max(rect.cols, 1);
+    if (absrow >= 0 && absrow < LINES)
+        rows = std::min(rows, LINES - absrow);
+    if (abscol >= 0 && abscol < COLS)
+        cols = std::min(cols, COLS - abscol);
     if (win && (getmaxy(win) != rows || getmaxx(win) != cols)) {
         wresize(win, rows, cols);
         needrefresh = true;
     }
     if (pan)
-        move_panel(pan, getabsbegrow(), getabsbegcol());
+        move_panel(pan, absrow, abscol);
 }
 
 void NView::refresh()

@@ -70,6 +70,10 @@ public:
     bool isinside(int row, int col) const;
 
 protected:
+    // Gives the window the view's size, cut to what the screen has room for from its
+    // place, and puts its panel there.
+    void fitwindow();
+
     friend class NGroup; // clears the link when it lets a child go
     NView* owner = nullptr; // not owned
 

@@ -187,11 +187,53 @@ TEST_F(ConfigTest, FailedSaveLeavesNoTemporaryFiles)
 {
     auto cfg = start();
     cfg->path = home.file("missing-folder/.varnix.cfg");
-    cfg->save(); // cannot be written: silently nothing
+    EXPECT_FALSE(cfg->save()); // cannot be written: nothing changes on disk
     cfg->path = cfgpath;
-    cfg->save();
+    EXPECT_TRUE(cfg->save());
     // Only the configuration itself is left in the folder: no temporary files.
     EXPECT_EQ(system(("test \"$(ls -A " + home.path() + ")\" = .varnix.cfg").c_str()), 0);
+}
+
+TEST_F(ConfigTest, SaveTellsWhyNothingWasWritten)
+{
+    writefile(cfgpath, "<varnix_cfg><server>");
+    auto broken = start();
+    std::string why;
+    EXPECT_FALSE(broken->save(&why));
+    EXPECT_EQ(why, "not saved, the file could not be read at start:\n" + broken->errortext);
+
+    writefile(cfgpath, "<other/>");
+    auto foreign = start();
+    EXPECT_FALSE(foreign->save(&why));
+    EXPECT_EQ(why, "not saved: the file has no varnix_cfg element");
+    EXPECT_EQ(readfile(cfgpath), "<other/>");
+
+    unlink(cfgpath.c_str());
+    auto cfg = start();
+    cfg->path.clear();
+    EXPECT_FALSE(cfg->save(&why));
+    EXPECT_EQ(why, "not saved: no home folder is known");
+    cfg->path = home.file("none/.varnix.cfg");
+    EXPECT_FALSE(cfg->save(&why));
+    EXPECT_EQ(why, cfg->path + "\ncannot write the file: No such file or directory");
+    cfg->path = cfgpath;
+    why.clear();
+    EXPECT_TRUE(cfg->save(&why));
+    EXPECT_EQ(why, "");
+}
+
+// A file that others may read keeps its mode until it holds a password.
+TEST_F(ConfigTest, APasswordMakesTheFileTheOwnersOnly)
+{
+    writefile(cfgpath, "<varnix_cfg><version>2.7.2</version></varnix_cfg>");
+    ASSERT_EQ(chmod(cfgpath.c_str(), 0644), 0);
+    auto cfg = start();
+    ASSERT_TRUE(cfg->save());
+    EXPECT_EQ(filemode(cfgpath), 0644u);
+    cfg->addserver("h", "1", "secret", "");
+    ASSERT_TRUE(cfg->save());
+    EXPECT_EQ(filemode(cfgpath), 0600u);
+    EXPECT_NE(readfile(cfgpath).find("<pwd>secret"), std::string::npos);
 }
 
 // Adds a server and saves as an ordinary user (root may write anywhere) in a process of

@@ -225,3 +225,15 @@ TEST_F(Form, FieldsAreWholeAgainAfterTheScreenShrankAndGrew)
     keys(f, "0123456789abcdefgh");
     EXPECT_EQ(f.value(0), "hostXY0123456789abcd");
 }
+
+// An integer field writes back the number it checked, which puts the cursor at the
+// field's start: the digits typed after the first must still follow it.
+TEST_F(Form, DigitsTypedIntoAnIntegerFieldStayInOrder)
+{
+    TwoFieldForm f;
+    set_field_type(f.field(1), TYPE_INTEGER, 0, 0L, 99999L);
+    key(f, '\t');
+    keys(f, "0123");
+    EXPECT_EQ(f.value(1), "123");
+    EXPECT_EQ(cursorcol(f), 10 + 3);
+}

@@ -31,6 +31,7 @@ public:
     virtual void delfields();
 
     int getfieldcount() const { return fieldcount; }
+    FORM* getform() const { return frm; }
     WINDOW* getsubwin() const { return subwin; }
 
 protected:

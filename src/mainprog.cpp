@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "aboutwin.h"
 #include "config.h"
 #include "ndraw.h"
 #include "mainwin.h"
@@ -14,6 +15,7 @@
 #include "srv.h"
 #include "srvlist.h"
 #include "taskformat.h"
+#include "taskinfowin.h"
 #include "textutil.h"
 #include "taskwin.h"
 
@@ -135,8 +137,7 @@ void MainProg::handlekey(NEvent* ev)
         if (destroybyid("7StatWin"))
             uistate &= ~kStatisticsOpen;
         if (destroybyid("11TaskInfoWin")) {
-            wmain->taskwin->selectorenable = true;
-            wmain->taskwin->setneedrefresh();
+            showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
         uistate &= ~kDialogOpen;
@@ -160,6 +161,14 @@ void MainProg::handlekey(NEvent* ev)
     }
 }
 
+void MainProg::showselection(bool on)
+{
+    wmain->taskwin->selectorenable = on;
+    // Now, not only at the next tick.
+    wmain->taskwin->setneedrefresh();
+    wmain->taskwin->refresh();
+}
+
 void MainProg::closemessagebox()
 {
     if (destroybyid("11NMessageBox"))
@@ -172,6 +181,11 @@ void MainProg::handlecommand(TuiEvent* ev)
     switch (ev->keycode) {
     case evCFGCH:
         destroybyid("7CfgForm");
+        // The task information window holds a host that the rebuild frees.
+        if (destroybyid("11TaskInfoWin")) {
+            showselection(true);
+            uistate &= ~kTaskInfoOpen;
+        }
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);
@@ -201,6 +215,24 @@ void MainProg::handlecommand(TuiEvent* ev)
         showconfirm("Please Confirm\n\nTask   : " + displaytext(task->taskname) +
                         "\nOperation : Abort",
                     std::move(yes));
+        break;
+    }
+    case evABOUT:
+        toggledialog("8AboutWin", kDialogOpen, [] { return std::make_unique<AboutWin>(2, 40); });
+        break;
+    case evKEYBIND:
+        toggledialog("7HelpWin", kDialogOpen, [] { return std::make_unique<HelpWin>(2, 40); });
+        break;
+    case evTASKINFO: {
+        TaskKey* task = selectedtask();
+        if (!task || getitembyid("11TaskInfoWin")) // one at a time
+            break;
+        showselection(false);
+        auto win = std::make_unique<TaskInfoWin>("Task Info Raw View", gsrvlist->current(),
+                                                 task->projecturl, task->taskname);
+        centre(insert(std::move(win)));
+        uistate |= kTaskInfoOpen;
+        updatestatusline();
         break;
     }
     case evBENCHMARK:

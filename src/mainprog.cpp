@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "aboutwin.h"
 #include "cfgform.h"
 #include "config.h"
 #include "ndraw.h"
@@ -16,6 +17,7 @@
 #include "srvlist.h"
 #include "statwin.h"
 #include "taskformat.h"
+#include "taskinfowin.h"
 #include "textutil.h"
 #include "taskwin.h"
 
@@ -140,8 +142,7 @@ void MainProg::handlekey(NEvent* ev)
         if (destroybyid("7StatWin"))
             uistate &= ~kStatisticsOpen;
         if (destroybyid("11TaskInfoWin")) {
-            wmain->taskwin->selectorenable = true;
-            wmain->taskwin->setneedrefresh();
+            showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
         uistate &= ~kDialogOpen;
@@ -171,6 +172,14 @@ void MainProg::handlekey(NEvent* ev)
     }
 }
 
+void MainProg::showselection(bool on)
+{
+    wmain->taskwin->selectorenable = on;
+    // Now, not only at the next tick.
+    wmain->taskwin->setneedrefresh();
+    wmain->taskwin->refresh();
+}
+
 void MainProg::closemessagebox()
 {
     if (destroybyid("11NMessageBox"))
@@ -186,6 +195,11 @@ void MainProg::handlecommand(TuiEvent* ev)
         // The statistics window shows a host that the rebuild is about to free.
         if (destroybyid("7StatWin"))
             uistate &= ~kStatisticsOpen;
+        // The task information window holds a host that the rebuild frees.
+        if (destroybyid("11TaskInfoWin")) {
+            showselection(true);
+            uistate &= ~kTaskInfoOpen;
+        }
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);
@@ -215,6 +229,24 @@ void MainProg::handlecommand(TuiEvent* ev)
         showconfirm("Please Confirm\n\nTask   : " + displaytext(task->taskname) +
                         "\nOperation : Abort",
                     std::move(yes));
+        break;
+    }
+    case evABOUT:
+        toggledialog("8AboutWin", kDialogOpen, [] { return std::make_unique<AboutWin>(2, 40); });
+        break;
+    case evKEYBIND:
+        toggledialog("7HelpWin", kDialogOpen, [] { return std::make_unique<HelpWin>(2, 40); });
+        break;
+    case evTASKINFO: {
+        TaskKey* task = selectedtask();
+        if (!task || getitembyid("11TaskInfoWin")) // one at a time
+            break;
+        showselection(false);
+        auto win = std::make_unique<TaskInfoWin>("Task Info Raw View", gsrvlist->current(),
+                                                 task->projecturl, task->taskname);
+        centre(insert(std::move(win)));
+        uistate |= kTaskInfoOpen;
+        updatestatusline();
         break;
     }
     case evBENCHMARK:

@@ -52,6 +52,8 @@ private:
     // A box with one button that closes it like Esc.
     void shownotice(const std::string& text, const char* label, std::initializer_list<int> keys);
     void closemessagebox();
+    // Turns the task list's selection highlight on or off.
+    void showselection(bool on);
     // Deletes the open dialog of that class and clears its uistate bit; otherwise opens
     // the one `make` builds, centred, and sets the bit. Either way the status line follows.
     // True when it opened one.

@@ -103,6 +103,37 @@ class RealClientScreen(VarnixTestCase):
         s.wait_gone("GSusp.", timeout=30)
         self.quit(s)
 
+    def test_a_running_task_shows_its_real_elements(self):
+        s = self.start_varnix()
+        s.wait_for(" Run ", timeout=30)
+        s.send_keys("Down")
+        rows = s.wait_until(lambda rows: "uspend |" in rows[-1], what="a selected task")
+        first = next(r for r in rows if re.match(r"^.\s+1  ", r))
+        name = re.search(r"(alpha@home_wu_\d+_\d+|beta_wu_\d+_\d+)", first).group(1)
+        project = "Alpha@Home" if name.startswith("alpha") else "Beta Project"
+        s.send_keys("Enter")
+        s.wait_for("Task Info Raw View")
+        text = s.text()
+        self.assertRegex(text, r"PROJECT NAME +%s " % re.escape(project))
+        self.assertRegex(text, r"APP NAME +Worker of %s " % re.escape(project))
+        self.assertRegex(text, r"│ name +%s +│" % re.escape(name))
+        self.assertRegex(text, r"│ state +2 \(downloaded\) +│")
+        self.assertRegex(text, r"report_deadline +\d+\.\d+ \(\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\)")
+        self.assertRegex(text, r"estimated_cpu_time_remaining +\d+\.\d+ \((\d+[dhm] )*\d+s\)")
+        # The running task's nested active task: its elements framed by blank rows.
+        self.assertRegex(text, r"│ active_task_state +1 \(executing\) +")
+        r, c = s.find("active_task_state")
+        self.assertEqual(s.capture()[r - 1][c:c + 60].strip(), "", "a blank row before it")
+        self.assertRegex(text, r"│ scheduler_state +2 \(scheduled\) +")
+        # More elements than rows: PgDn scrolls the headers away, PgUp brings them back.
+        s.send_keys("NPage")
+        s.wait_gone("PROJECT NAME")
+        s.send_keys("PPage")
+        s.wait_for("PROJECT NAME")
+        s.send_keys("Escape")
+        s.wait_gone("Task Info Raw View")
+        self.quit(s)
+
     def test_wrong_password_is_refused(self):
         port = os.environ["BOINC_SANDBOX_PORT"]
         self.write_config([("127.0.0.1", port, "not the password", "")])

@@ -35,7 +35,7 @@ std::string fourdigits(double v)
 // An integer field: what atoi reads, but clamped instead of undefined on overflow.
 long long intof(const Item* item)
 {
-    return std::strtoll(item->cvalue(), nullptr, 10);
+    return std::strtoll(item->value().c_str(), nullptr, 10);
 }
 
 const char* wordof(long long v, std::initializer_list<std::pair<int, const char*>> words)

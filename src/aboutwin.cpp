@@ -28,6 +28,7 @@ AboutWin::AboutWin(int rows, int cols) : NDialog(centred(rows, cols), "VARNIX")
 {
     closingrules(closekeys, escpasses, clickpasses);
     resize(12, cols);
+    centre(); // a window cut by the screen's bottom would stay cut where it stood
 }
 
 AboutWin::~AboutWin() = default;
@@ -74,6 +75,7 @@ HelpWin::HelpWin(int rows, int cols) : NDialog(centred(rows, cols), "Hot keys li
 {
     closingrules(closekeys, escpasses, clickpasses);
     resize(18, 60);
+    centre();
     text = insert(std::make_unique<NStaticText>(NRect{1, 1, 16, 58}));
     const int heading = getcolorpair(3, getbgcolor()) | A_BOLD;
     const int plain = getcolorpair(7, getbgcolor()) | A_BOLD;

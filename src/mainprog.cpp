@@ -19,6 +19,7 @@
 #include "taskformat.h"
 #include "taskinfowin.h"
 #include "textutil.h"
+#include "topmenu.h"
 #include "taskwin.h"
 
 namespace {
@@ -41,6 +42,8 @@ MainProg::MainProg()
     lasttime = 0;
     wmain = insert(std::make_unique<MainWin>(NRect{1, 0, LINES - 2, COLS}));
     wmain->setsrv(gsrvlist->current());
+    menu = insert(std::make_unique<TopMenu>());
+    menu->srv = gsrvlist->current();
     wmain->updatecaption();
     wstatus = insert(std::make_unique<NStaticText>(NRect{LINES - 1, 0, 1, COLS}));
     wstatus->bgattr = getcolorpair(COLOR_WHITE, COLOR_GREEN);
@@ -75,12 +78,14 @@ void MainProg::handleresize()
     clearresizeflag();
     fitscreen();
     NView::resize(LINES, COLS);
+    menu->resize(1, COLS);
     wmain->resize(LINES - 2, COLS);
     wstatus->resize(1, COLS);
     wstatus->move(LINES - 1, 0);
     centermodals(LINES, COLS);
     setneedrefresh();
     refresh();
+    menu->refresh();
     werase(wstatus->win);
     wmain->refresh();
     // Drawn last, after the main window put its panels on the screen: the status line
@@ -116,6 +121,7 @@ void MainProg::eventhandle(NEvent* ev)
 
 void MainProg::switchhost(bool forward)
 {
+    menu->disable();
     if (!gsrvlist->current())
         return;
     if (forward)
@@ -123,6 +129,7 @@ void MainProg::switchhost(bool forward)
     else
         gsrvlist->prev();
     wmain->setsrv(gsrvlist->current());
+    menu->srv = gsrvlist->current();
     lasttime = 0;
     wmain->updatecaption();
     // The new host's list starts without a selection.
@@ -137,6 +144,7 @@ void MainProg::handlekey(NEvent* ev)
     const int key = ev->keycode;
     TaskKey* task = nullptr;
     if (key == 27) {
+        menu->disable();
         destroybyid("7CfgForm");
         destroybyid("11NMessageBox");
         if (destroybyid("7StatWin"))
@@ -159,6 +167,7 @@ void MainProg::handlekey(NEvent* ev)
     } else if (iskey(key, 'C')) {
         if (getitembyid("7CfgForm"))
             return;
+        menu->disable();
         CfgForm* form = insert(std::make_unique<CfgForm>(15, 76)); // it centres itself
         form->settitle("Configuration");
         form->refresh();
@@ -167,8 +176,15 @@ void MainProg::handlekey(NEvent* ev)
     } else if (iskey(key, 'N') || iskey(key, 'P')) {
         switchhost(iskey(key, 'N'));
     } else if (iskey(key, 'V')) {
-        toggledialog("7StatWin", kStatisticsOpen,
-                     [this] { return std::make_unique<StatWin>(gsrvlist->current()); });
+        toggledialog("7StatWin", kStatisticsOpen, [this] {
+            menu->disable();
+            return std::make_unique<StatWin>(gsrvlist->current());
+        });
+    } else if (iskey(key, 'M') || key == KEY_F(9)) {
+        if (menu->enableflag)
+            menu->disable();
+        else
+            menu->enable();
     }
 }
 
@@ -191,6 +207,7 @@ void MainProg::handlecommand(TuiEvent* ev)
 {
     switch (ev->keycode) {
     case evCFGCH:
+        menu->disable();
         destroybyid("7CfgForm");
         // The statistics window shows a host that the rebuild is about to free.
         if (destroybyid("7StatWin"))
@@ -203,8 +220,10 @@ void MainProg::handlecommand(TuiEvent* ev)
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);
+        menu->srv = nullptr;
         gsrvlist->refill();
         wmain->setsrv(gsrvlist->current());
+        menu->srv = gsrvlist->current();
         wmain->updatecaption();
         lasttime = 0;
         uistate &= ~(kDialogOpen | kTaskSelected);
@@ -286,6 +305,7 @@ void MainProg::handlecommand(TuiEvent* ev)
     case evTRANSPARENTBGMODECHANGE:
         if (gConfig)
             gConfig->setintvalue("transparent_background", transparentBackground == 0 ? 1 : 0);
+        menu->disable();
         shownotice("Need restart varnix", "Yes", {'Y', 'y', 10, 27});
         break;
     case evPOPUPMSG:
@@ -298,6 +318,7 @@ void MainProg::handlecommand(TuiEvent* ev)
 
 void MainProg::showconfirm(const std::string& text, std::unique_ptr<NEvent> yes)
 {
+    menu->disable();
     auto box = std::make_unique<NMessageBox>(text.c_str());
     box->addbutton(std::make_unique<NMButton>("Yes", std::move(yes), std::initializer_list<int>{'Y', 'y'}));
     box->addbutton(std::make_unique<NMButton>("No", esckey(), std::initializer_list<int>{'N', 'n', 27}));

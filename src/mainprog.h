@@ -11,6 +11,7 @@
 #include "tuievent.h"
 
 class MainWin;
+class TopMenu;
 class NStaticText;
 class Srv;
 class SrvList;
@@ -36,6 +37,7 @@ public:
     void handleresize() override;
     void updatestatusline();
 
+    TopMenu* menu = nullptr;
     MainWin* wmain = nullptr;
     NStaticText* wstatus = nullptr;
     std::unique_ptr<SrvList> gsrvlist;

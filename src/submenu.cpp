@@ -10,6 +10,23 @@ void SubMenu::add(const std::string& name, const std::string& comment, Run run)
     runs.push_back(std::move(run));
 }
 
+void SubMenu::addkey(const std::string& name, const std::string& comment, int key)
+{
+    add(name, comment, [this, key] {
+        closemenu();
+        postkey(key);
+    });
+}
+
+void SubMenu::addcommand(const std::string& name, const std::string& comment,
+                         std::function<std::unique_ptr<NEvent>()> make)
+{
+    add(name, comment, [this, make] {
+        closemenu();
+        post(make());
+    });
+}
+
 void SubMenu::addseparator()
 {
     additem("", "");

@@ -33,6 +33,11 @@ public:
 protected:
     // Adds an item (shown through the printable-text filter; `run` gets the name as given).
     void add(const std::string& name, const std::string& comment, Run run);
+    // An item that closes the menu and then posts the key of the same command.
+    void addkey(const std::string& name, const std::string& comment, int key);
+    // An item that closes the menu and then posts the event `make` gives.
+    void addcommand(const std::string& name, const std::string& comment,
+                    std::function<std::unique_ptr<NEvent>()> make);
     // A blank row that the keys skip.
     void addseparator();
     // Closes the list: the menu sizes itself and shows its items.

@@ -39,25 +39,13 @@ class FileSubMenu : public SubMenu {
 public:
     FileSubMenu(int row, int col) : SubMenu(row, col)
     {
-        key("Next BOINC host", "  N", 'N');
-        key("Prev BOINC host", "  P", 'P');
-        key("Configure host list", "  C", 'C');
-        key("View Statistics", "  V", 'V');
-        add("Run CPU benchmarks", "", [this] {
-            closemenu();
-            post(command(evBENCHMARK));
-        });
-        key("Quit varnix", "  Q", 'Q');
+        addkey("Next BOINC host", "  N", 'N');
+        addkey("Prev BOINC host", "  P", 'P');
+        addkey("Configure host list", "  C", 'C');
+        addkey("View Statistics", "  V", 'V');
+        addcommand("Run CPU benchmarks", "", [] { return command(evBENCHMARK); });
+        addkey("Quit varnix", "  Q", 'Q');
         finish();
-    }
-
-private:
-    void key(const char* name, const char* comment, int code)
-    {
-        add(name, comment, [this, code] {
-            closemenu();
-            postkey(code);
-        });
     }
 };
 
@@ -65,23 +53,11 @@ class TasksSubMenu : public SubMenu {
 public:
     TasksSubMenu(int row, int col) : SubMenu(row, col)
     {
-        key("Suspend task", "  S", 'S');
-        key("Resume task", "  R", 'R');
-        add("Abort task", "  A", [this] {
-            closemenu();
-            post(command(evABORTRES)); // not confirmed yet
-        });
-        key("View raw task info", "  Enter", KEY_ENTER);
+        addkey("Suspend task", "  S", 'S');
+        addkey("Resume task", "  R", 'R');
+        addcommand("Abort task", "  A", [] { return command(evABORTRES); }); // not confirmed yet
+        addkey("View raw task info", "  Enter", KEY_ENTER);
         finish();
-    }
-
-private:
-    void key(const char* name, const char* comment, int code)
-    {
-        add(name, comment, [this, code] {
-            closemenu();
-            postkey(code);
-        });
     }
 };
 
@@ -89,14 +65,8 @@ class HelpSubMenu : public SubMenu {
 public:
     HelpSubMenu(int row, int col) : SubMenu(row, col)
     {
-        add("About", "", [this] {
-            closemenu();
-            post(command(evABOUT));
-        });
-        add("Hot keys list", "", [this] {
-            closemenu();
-            post(command(evKEYBIND));
-        });
+        addcommand("About", "", [] { return command(evABOUT); });
+        addcommand("Hot keys list", "", [] { return command(evKEYBIND); });
         finish();
     }
 };
@@ -137,10 +107,8 @@ public:
             lineDrawMode = lineDrawMode == 0 ? 1 : 0;
             post(command(evASCIIMODECHANGE));
         });
-        add("Transparent background", check(transparentBackground == 1), [this] {
-            closemenu();
-            post(command(evTRANSPARENTBGMODECHANGE));
-        });
+        addcommand("Transparent background", check(transparentBackground == 1),
+                   [] { return command(evTRANSPARENTBGMODECHANGE); });
         finish();
     }
 
@@ -154,10 +122,7 @@ private:
 
     void postitem(const char* name, const char* mark, int code, int idata)
     {
-        add(name, mark, [this, code, idata] {
-            closemenu();
-            post(command(code, idata));
-        });
+        addcommand(name, mark, [code, idata] { return command(code, idata); });
     }
 };
 

@@ -5,38 +5,22 @@ module; inside it (BOINC_SANDBOX_PORT is set) the screen tests run."""
 
 import os
 import re
-import subprocess
-import sys
 import time
 import unittest
 
-from varnixe2e import VarnixTestCase
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-SANDBOX = os.path.join(HERE, "..", "tools", "boinc-sandbox")
-INSIDE = "BOINC_SANDBOX_PORT" in os.environ
+from varnixe2e import INSIDE_SANDBOX, RealClientTestCase, run_in_sandbox
 
 
 class RealClientOuter(unittest.TestCase):
 
-    @unittest.skipIf(INSIDE, "already inside the sandbox")
+    @unittest.skipIf(INSIDE_SANDBOX, "already inside the sandbox")
     def test_boinc_main_screen_in_the_sandbox(self):
-        p = subprocess.run([SANDBOX, "--password", "s3cret&<pw>", "--projects", "2", "--tasks", "3",
-                            "--", sys.executable, "-m", "unittest", "-v",
-                            "test_boinc_mainscreen.RealClientScreen"],
-                           cwd=HERE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           text=True, timeout=800)
-        self.assertEqual(p.returncode, 0, p.stdout[-6000:])
-        # Every screen test ran inside: "OK (skipped=N)" would not do.
-        self.assertRegex(p.stdout, r"\nOK\n", p.stdout[-6000:])
+        run_in_sandbox(self, "test_boinc_mainscreen.RealClientScreen", "--password", "s3cret&<pw>",
+                       "--projects", "2", "--tasks", "3")
 
 
-@unittest.skipUnless(INSIDE, "needs the BOINC client sandbox")
-class RealClientScreen(VarnixTestCase):
-
-    def boinccmd(self, *args):
-        return subprocess.run([os.environ["BOINC_SANDBOX_CTL"], "boinccmd"] + list(args),
-                              stdout=subprocess.PIPE, text=True, timeout=60).stdout
+@unittest.skipUnless(INSIDE_SANDBOX, "needs the BOINC client sandbox")
+class RealClientScreen(RealClientTestCase):
 
     def task_suspended(self, name):
         out = self.boinccmd("--get_tasks")
@@ -44,13 +28,6 @@ class RealClientScreen(VarnixTestCase):
             if "   name: %s\n" % name in block:
                 return "suspended via GUI: yes" in block
         raise AssertionError("task %s not found:\n%s" % (name, out))
-
-    def start_varnix(self):
-        port = os.environ["BOINC_SANDBOX_PORT"]
-        self.write_config([("127.0.0.1", port, os.environ["BOINC_SANDBOX_PASSWORD"], "sandbox")])
-        s = self.varnix(cols=200, rows=45)
-        s.wait_for(" Host 127.0.0.1:%s(sandbox) " % port)
-        return s
 
     def test_tasks_projects_messages_and_disk(self):
         s = self.start_varnix()

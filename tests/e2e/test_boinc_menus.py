@@ -4,45 +4,22 @@ Activity and Projects menus send must change the client as boinccmd reports it.
 Run by CTest outside the sandbox, the one outer test starts the sandbox around this very
 module; inside it (BOINC_SANDBOX_PORT is set) the screen tests run."""
 
-import os
 import re
-import subprocess
-import sys
 import time
 import unittest
 
-from varnixe2e import VarnixTestCase
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-SANDBOX = os.path.join(HERE, "..", "tools", "boinc-sandbox")
-INSIDE = "BOINC_SANDBOX_PORT" in os.environ
+from varnixe2e import INSIDE_SANDBOX, RealClientTestCase, run_in_sandbox
 
 
 class RealClientOuter(unittest.TestCase):
 
-    @unittest.skipIf(INSIDE, "already inside the sandbox")
+    @unittest.skipIf(INSIDE_SANDBOX, "already inside the sandbox")
     def test_boinc_menus_in_the_sandbox(self):
-        p = subprocess.run([SANDBOX, "--projects", "2", "--tasks", "2", "--", sys.executable,
-                            "-m", "unittest", "-v", "test_boinc_menus.RealClientMenus"],
-                           cwd=HERE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           text=True, timeout=800)
-        self.assertEqual(p.returncode, 0, p.stdout[-6000:])
-        self.assertRegex(p.stdout, r"\nOK\n", p.stdout[-6000:])
+        run_in_sandbox(self, "test_boinc_menus.RealClientMenus", "--projects", "2", "--tasks", "2")
 
 
-@unittest.skipUnless(INSIDE, "needs the BOINC client sandbox")
-class RealClientMenus(VarnixTestCase):
-
-    def boinccmd(self, *args):
-        return subprocess.run([os.environ["BOINC_SANDBOX_CTL"], "boinccmd"] + list(args),
-                              stdout=subprocess.PIPE, text=True, timeout=60).stdout
-
-    def start_varnix(self):
-        port = os.environ["BOINC_SANDBOX_PORT"]
-        self.write_config([("127.0.0.1", port, os.environ["BOINC_SANDBOX_PASSWORD"], "sandbox")])
-        s = self.varnix(cols=200, rows=45)
-        s.wait_for(" Host 127.0.0.1:%s(sandbox) " % port)
-        return s
+@unittest.skipUnless(INSIDE_SANDBOX, "needs the BOINC client sandbox")
+class RealClientMenus(RealClientTestCase):
 
     def test_menus_set_the_run_mode_and_suspend_a_project(self):
         def mode():

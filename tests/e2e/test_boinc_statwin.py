@@ -6,31 +6,20 @@ Run by CTest outside the sandbox, the outer test starts the sandbox around this 
 
 import glob
 import os
-import subprocess
-import sys
 import time
 import unittest
 import xml.etree.ElementTree as ET
 
-from varnixe2e import VarnixTestCase
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-SANDBOX = os.path.join(HERE, "..", "tools", "boinc-sandbox")
-INSIDE = "BOINC_SANDBOX_PORT" in os.environ
+from varnixe2e import INSIDE_SANDBOX, RealClientTestCase, run_in_sandbox
 NAMES = {"http://127.0.0.1:9/alpha/": "Alpha@Home", "http://127.0.0.1:9/beta/": "Beta Project"}
 
 
 class RealClientStatisticsOuter(unittest.TestCase):
 
-    @unittest.skipIf(INSIDE, "already inside the sandbox")
+    @unittest.skipIf(INSIDE_SANDBOX, "already inside the sandbox")
     def test_boinc_statistics_in_the_sandbox(self):
-        p = subprocess.run([SANDBOX, "--projects", "2", "--tasks", "1", "--no-wait",
-                            "--", sys.executable, "-m", "unittest", "-v",
-                            "test_boinc_statwin.RealClientStatistics"],
-                           cwd=HERE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           text=True, timeout=800)
-        self.assertEqual(p.returncode, 0, p.stdout[-6000:])
-        self.assertRegex(p.stdout, r"\nOK\n", p.stdout[-6000:])
+        run_in_sandbox(self, "test_boinc_statwin.RealClientStatistics", "--projects", "2",
+                       "--tasks", "1", "--no-wait")
 
 
 def seeded_gains():
@@ -49,8 +38,8 @@ def seeded_gains():
     return gains
 
 
-@unittest.skipUnless(INSIDE, "needs the BOINC client sandbox")
-class RealClientStatistics(VarnixTestCase):
+@unittest.skipUnless(INSIDE_SANDBOX, "needs the BOINC client sandbox")
+class RealClientStatistics(RealClientTestCase):
 
     def test_v_shows_the_clients_statistics(self):
         gains = seeded_gains()

@@ -5,6 +5,7 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -227,3 +228,36 @@ class VarnixTestCase(TmuxTestCase):
     def quit(self, s, timeout=5):
         s.send_keys("Q")
         self.assertEqual(s.wait_exit(timeout=timeout), 0)
+
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SANDBOX = os.path.join(HERE, "..", "tools", "boinc-sandbox")
+# Inside a sandbox that runs a real client (tests/tools/boinc-sandbox sets these).
+INSIDE_SANDBOX = "BOINC_SANDBOX_PORT" in os.environ
+
+
+def run_in_sandbox(test, target, *sandbox_args):
+    """Runs the unittest `target` ("module.Class") inside a fresh sandbox with a real client
+    and fails `test` unless every one of its tests ran and passed ("OK (skipped=N)" would
+    not do)."""
+    p = subprocess.run([SANDBOX] + list(sandbox_args) +
+                       ["--", sys.executable, "-m", "unittest", "-v", target],
+                       cwd=HERE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                       text=True, timeout=800)
+    test.assertEqual(p.returncode, 0, p.stdout[-6000:])
+    test.assertRegex(p.stdout, r"\nOK\n", p.stdout[-6000:])
+
+
+class RealClientTestCase(VarnixTestCase):
+    """varnix against the sandbox's real client."""
+
+    def boinccmd(self, *args):
+        return subprocess.run([os.environ["BOINC_SANDBOX_CTL"], "boinccmd"] + list(args),
+                              stdout=subprocess.PIPE, text=True, timeout=60).stdout
+
+    def start_varnix(self, cols=200, rows=45):
+        port = os.environ["BOINC_SANDBOX_PORT"]
+        self.write_config([("127.0.0.1", port, os.environ["BOINC_SANDBOX_PASSWORD"], "sandbox")])
+        s = self.varnix(cols=cols, rows=rows)
+        s.wait_for(" Host 127.0.0.1:%s(sandbox) " % port)
+        return s

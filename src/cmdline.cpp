@@ -79,13 +79,14 @@ bool parsecmdline(int argc, char** argv, Config& cfg, int& status)
         {"help", no_argument, nullptr, 'h'},
         {"boinchost", required_argument, nullptr, 'b'},
         {"pwd", required_argument, nullptr, 'p'},
+        {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
     bool start = true;
     status = 0;
     optind = 1;
     int c;
-    while ((c = getopt_long(argc, argv, "hb:p:", longopts, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "hb:p:V", longopts, nullptr)) != -1) {
         switch (c) {
         case 'h':
             puts(kUsageText);
@@ -93,6 +94,10 @@ bool parsecmdline(int argc, char** argv, Config& cfg, int& status)
             break;
         case 'p':
             cfg.cmdpassword = optarg;
+            break;
+        case 'V':
+            printf("varnix %s\n", kVarnixVersion);
+            start = false;
             break;
         case 'b':
             sethost(cfg, optarg);

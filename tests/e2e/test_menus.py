@@ -273,6 +273,23 @@ class MenuTest(VarnixTestCase):
         self.assertEqual(self.client.requests("abort_result"), [])
         self.quit(s)
 
+    def test_a_hung_client_does_not_freeze_the_menus(self):
+        s = self.start()
+        self.client.command("fault stall get_all_projects_list")
+        s.send_keys("F9", "Right", "Right")
+        s.wait_for("Connect to account manager")
+        started = time.monotonic()
+        s.send_keys("Enter")  # Add project: asks the client for its list
+        # The list stays empty, and the screen answers again after the bounded wait.
+        s.send_keys("Escape")
+        s.wait_until(lambda rows: "Connect to account manager" in "".join(rows) and
+                     not any("Gamma Grid" in r for r in rows), 15, "the menu back")
+        s.send_keys("Escape", "Escape")
+        s.wait_gone("Connect to account manager", timeout=15)
+        self.assertLess(time.monotonic() - started, 12)
+        self.client.command("clearfaults")
+        self.quit(s)
+
     def test_menus_in_small_and_resized_terminals(self):
         s = self.start(rows=24)
         s.send_keys("F9", "Right")

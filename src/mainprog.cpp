@@ -12,6 +12,7 @@
 #include "ncolorpair.h"
 #include "nmbutton.h"
 #include "nmessagebox.h"
+#include "noticeswin.h"
 #include "nstatictext.h"
 #include "srv.h"
 #include "srvlist.h"
@@ -145,6 +146,8 @@ void MainProg::handlekey(NEvent* ev)
             showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
+        if (destroybyid("9NoticesWin"))
+            uistate &= ~kNoticesOpen;
         uistate &= ~kDialogOpen;
         updatestatusline();
     } else if (iskey(key, 'A')) {
@@ -169,6 +172,11 @@ void MainProg::handlekey(NEvent* ev)
     } else if (iskey(key, 'V')) {
         toggledialog("7StatWin", kStatisticsOpen,
                      [this] { return std::make_unique<StatWin>(gsrvlist->current()); });
+    } else if (iskey(key, 'I')) {
+        toggledialog("9NoticesWin", kNoticesOpen,
+                     [this] { return std::make_unique<NoticesWin>(gsrvlist->current()); });
+        // Opening the window marked the notices read: the count goes at once.
+        wmain->updatecaption();
     }
 }
 
@@ -200,6 +208,8 @@ void MainProg::handlecommand(TuiEvent* ev)
             showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
+        if (destroybyid("9NoticesWin"))
+            uistate &= ~kNoticesOpen;
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);
@@ -365,6 +375,13 @@ void MainProg::updatestatusline()
         s->appendstring(text, " |");
         s->appendstring(key, " PgUp/PgDn");
         s->appendstring(text, " Scroll ");
+    }
+    if (uistate & kNoticesOpen) {
+        s->settext(key, " Esc");
+        s->appendstring(text, " Cancel");
+        s->appendstring(text, " |");
+        s->appendstring(key, " PgUp/PgDn/Home/End");
+        s->appendstring(text, " Scroll");
     }
     if (uistate > kTaskSelected)
         return;

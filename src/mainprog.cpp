@@ -146,7 +146,7 @@ void MainProg::handlekey(NEvent* ev)
             showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
-        if (destroybyid("9NoticesWin"))
+        if (destroybyid("10NoticesWin"))
             uistate &= ~kNoticesOpen;
         uistate &= ~kDialogOpen;
         updatestatusline();
@@ -173,7 +173,7 @@ void MainProg::handlekey(NEvent* ev)
         toggledialog("7StatWin", kStatisticsOpen,
                      [this] { return std::make_unique<StatWin>(gsrvlist->current()); });
     } else if (iskey(key, 'I')) {
-        toggledialog("9NoticesWin", kNoticesOpen,
+        toggledialog("10NoticesWin", kNoticesOpen,
                      [this] { return std::make_unique<NoticesWin>(gsrvlist->current()); });
         // Opening the window marked the notices read: the count goes at once.
         wmain->updatecaption();
@@ -208,7 +208,7 @@ void MainProg::handlecommand(TuiEvent* ev)
             showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
-        if (destroybyid("9NoticesWin"))
+        if (destroybyid("10NoticesWin"))
             uistate &= ~kNoticesOpen;
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.

@@ -156,7 +156,8 @@ std::vector<std::unique_ptr<NAttrString>> noticelines(const Item* notice, int wi
         header->appendtext(getcolorpair(6, bg) | A_BOLD, when);
         if (!from.empty())
             header->appendtext(getcolorpair(3, bg) | A_BOLD, from);
-        lines.push_back(std::move(header));
+        if (!when.empty() || !from.empty())
+            lines.push_back(std::move(header));
     } else {
         addwrapped(lines, getcolorpair(3, bg) | A_BOLD, when + from, width);
     }

@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
-#include "mainwin.h"
 #include "ncursesfixture.h"
 #include "noticeswin.h"
 #include "nscrollview.h"
@@ -47,13 +45,10 @@ protected:
     {
         NcursesTest::SetUp();
         tzset();
-        saved = gConfig;
-        gConfig = &config;
     }
     void TearDown() override
     {
         win.reset();
-        gConfig = saved;
         NcursesTest::TearDown();
         tzset();
     }
@@ -84,10 +79,6 @@ protected:
     }
 
     ScopedEnv tz{"TZ", "UTC"};
-    TempDir home;
-    ScopedEnv env{"HOME", home.path().c_str()};
-    Config config{".varnix.cfg"};
-    Config* saved = nullptr;
     Srv srv{"127.0.0.1", "31416", "", ""};
     std::unique_ptr<NoticesWin> win;
 };
@@ -173,28 +164,6 @@ TEST_F(NoticesWinTest, KeysScrollOrPassAndEverythingElseIsSwallowed)
         win->eventhandle(&ev);
         EXPECT_FALSE(ev.done) << "left to the application: " << k;
     }
-}
-
-TEST_F(NoticesWinTest, CaptionCountsUnreadNoticesUntilTheWindowShowsThem)
-{
-    MainWin w(NRect{1, 0, 22, 80});
-    w.setsrv(&srv);
-    w.updatecaption();
-    EXPECT_EQ(w.caption.fragmentcount(), 2u) << "no notices, no count";
-    publish(notice(1, "a", "", "", "client", "", kMar7) + notice(2, "b", "", "", "client", "", kMar7 + 1) +
-            notice(3, "c", "", "", "client", "", kMar7 + 2));
-    w.updatecaption();
-    ASSERT_EQ(w.caption.fragmentcount(), 3u);
-    EXPECT_EQ(w.caption.fragment(1).text, "3 notices ");
-    EXPECT_EQ(w.caption.fragment(2).text, "offline!");
-
-    win = std::make_unique<NoticesWin>(&srv);
-    w.updatecaption();
-    EXPECT_EQ(text(w.caption).find("notice"), std::string::npos) << "opening marks them read";
-    win.reset();
-    publish(notice(4, "d", "", "", "client", "", kMar7 + 3));
-    w.updatecaption();
-    EXPECT_EQ(w.caption.fragment(1).text, "1 notice ");
 }
 
 TEST_F(NoticesWinTest, EmptyOrHostlessWindowAndAResizedScreen)

@@ -423,6 +423,7 @@ struct ParseState {
     size_t maxitems = SIZE_MAX;
     bool toodeep = false;
     bool toomany = false;
+    bool keeplineends = false;
     std::string scratch; // reused for every piece: a large reply has hundreds of thousands
     // The shared spellings met in this parse (null: not in the table), so that the
     // table's lock is taken once per name and parse, not once per element.
@@ -506,8 +507,11 @@ void XMLCALL ondata(void* data, const XML_Char* s, int len)
     if (len <= 0)
         return;
     // Indentation and line ends of pretty-printed XML are dropped piece by piece.
-    if (len == 1 && s[0] == '\n')
+    if (len == 1 && s[0] == '\n') {
+        if (st->keeplineends)
+            ItemParse::value(st->stack.back()) += '\n';
         return;
+    }
     bool blanks = true;
     for (int i = 0; i < len && blanks; ++i)
         blanks = s[i] == ' ';
@@ -554,11 +558,13 @@ void widen(std::string& text, size_t from, size_t extra)
 // ISO-8859-1 decoder would hand long runs of text over in pieces of 1,024 characters,
 // and a blank-only piece among them would be dropped; the same characters given to it
 // as UTF-8 come in one piece. This parses text already turned into that UTF-8.
-std::unique_ptr<Item> parsewidened(const char* text, size_t len, std::string& errortext, size_t maxitems)
+std::unique_ptr<Item> parsewidened(const char* text, size_t len, std::string& errortext, size_t maxitems,
+                                   bool keeplineends = false)
 {
     auto root = std::make_unique<Item>("");
     ParseState st;
     st.maxitems = maxitems;
+    st.keeplineends = keeplineends;
     st.parser = XML_ParserCreate("UTF-8");
     if (!st.parser) {
         errortext = "XML error:out of memory";
@@ -611,11 +617,12 @@ std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errort
     return parsewidened(copy.data(), copy.size(), errortext, maxitems);
 }
 
-std::unique_ptr<Item> parsexmlinplace(std::string& text, std::string& errortext, size_t maxitems)
+std::unique_ptr<Item> parsexmlinplace(std::string& text, std::string& errortext, size_t maxitems,
+                                      bool keeplineends)
 {
     const size_t skip = byteordermark(text.data(), text.size());
     widen(text, skip, highbytes(text.data() + skip, text.size() - skip));
-    return parsewidened(text.data() + skip, text.size() - skip, errortext, maxitems);
+    return parsewidened(text.data() + skip, text.size() - skip, errortext, maxitems, keeplineends);
 }
 
 char* maskbodymarkup(char* text, size_t len)

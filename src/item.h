@@ -88,9 +88,11 @@ std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errort
                                size_t maxitems = SIZE_MAX);
 
 // The same for a text the caller owns and no longer needs: the text is changed on the
-// way, which spares a copy of a large reply.
+// way, which spares a copy of a large reply. Line ends on their own are taken for the
+// indentation of pretty-printed XML and dropped, unless keeplineends is set (for texts
+// whose lines matter, as in a notice's description).
 std::unique_ptr<Item> parsexmlinplace(std::string& text, std::string& errortext,
-                                      size_t maxitems = SIZE_MAX);
+                                      size_t maxitems = SIZE_MAX, bool keeplineends = false);
 
 // Turns '<' and '>' inside every <body>...</body> into blanks so bodies parse as plain text.
 char* maskbodymarkup(char* text, size_t len);

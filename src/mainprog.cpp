@@ -12,6 +12,7 @@
 #include "ncolorpair.h"
 #include "nmbutton.h"
 #include "nmessagebox.h"
+#include "noticeswin.h"
 #include "nstatictext.h"
 #include "srv.h"
 #include "srvlist.h"
@@ -153,6 +154,8 @@ void MainProg::handlekey(NEvent* ev)
             showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
+        if (destroybyid("10NoticesWin"))
+            uistate &= ~kNoticesOpen;
         uistate &= ~kDialogOpen;
         updatestatusline();
     } else if (iskey(key, 'A')) {
@@ -185,6 +188,13 @@ void MainProg::handlekey(NEvent* ev)
             menu->disable();
         else
             menu->enable();
+    } else if (iskey(key, 'I')) {
+        toggledialog("10NoticesWin", kNoticesOpen, [this] {
+            menu->disable();
+            return std::make_unique<NoticesWin>(gsrvlist->current());
+        });
+        // Opening the window marked the notices read: the count goes at once.
+        wmain->updatecaption();
     }
 }
 
@@ -217,6 +227,8 @@ void MainProg::handlecommand(TuiEvent* ev)
             showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
+        if (destroybyid("10NoticesWin"))
+            uistate &= ~kNoticesOpen;
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);
@@ -386,6 +398,13 @@ void MainProg::updatestatusline()
         s->appendstring(text, " |");
         s->appendstring(key, " PgUp/PgDn");
         s->appendstring(text, " Scroll ");
+    }
+    if (uistate & kNoticesOpen) {
+        s->settext(key, " Esc");
+        s->appendstring(text, " Cancel");
+        s->appendstring(text, " |");
+        s->appendstring(key, " PgUp/PgDn/Home/End");
+        s->appendstring(text, " Scroll");
     }
     if (uistate > kTaskSelected)
         return;

@@ -25,6 +25,7 @@ public:
         kDialogOpen = 2,
         kTaskInfoOpen = 4,
         kStatisticsOpen = 8,
+        kNoticesOpen = 32,
     };
 
     MainProg();

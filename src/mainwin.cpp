@@ -194,6 +194,10 @@ void MainWin::updatecaption()
         caption.append(getcolorpair(COLOR_WHITE, getbgcolor()) | A_BOLD, " Host %s:%s%s ",
                        displaytext(srv->host).c_str(), displaytext(srv->port).c_str(),
                        displaytext(label).c_str());
+        const int unread = srv->unreadnotices();
+        if (unread > 0)
+            caption.append(getcolorpair(COLOR_YELLOW, getbgcolor()) | A_BOLD, "%d %s ", unread,
+                           unread == 1 ? "notice" : "notices");
         if (srv->unauthorized)
             caption.append(alarm, "%s", "unauthorized!");
         else if (!srv->isonline())

@@ -236,6 +236,7 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
     start = text.find('<', start);
     text.erase(0, start == std::string::npos ? text.size() : start);
     const bool messages = strstr(fmt, "<get_messages>") != nullptr;
+    const bool notices = strstr(fmt, "<get_notices>") != nullptr;
     if (messages) {
         maskbodymarkup(&text[0], text.size());
         // Every '&' grows by four bytes: a reply made of them must not grow past the
@@ -249,7 +250,7 @@ std::unique_ptr<Item> Srv::vrequest(const char* fmt, va_list args)
     // lock here would also make a command wait behind a stalled exchange of the update
     // thread for the whole reply time-out.
     std::string errortext; // a parse error still leaves the partial tree, which is used
-    auto tree = parsexmlinplace(text, errortext, maxreplyitems);
+    auto tree = parsexmlinplace(text, errortext, maxreplyitems, notices);
     if (messages)
         cutmessages(tree.get());
     return tree;
@@ -269,8 +270,11 @@ void Srv::connect()
             return;
         answering = false; // a new connection has still to show that it answers
         TConnect::connect();
-        if (sock != -1)
+        if (sock != -1) {
             msgcheckpending = lastmsgseqno > 0;
+            noticesfull = true;
+            noticesdue = true;
+        }
     }
     bool refused = sock != -1 && login();
     unauthorized = refused;
@@ -346,6 +350,10 @@ void Srv::updatethread()
                 acctmgrinfosnapshots.push(request("<acct_mgr_info/>"));
                 acctmgrinfosnapshots.release(nullptr);
             }
+            // About once a minute; a new connection asks at once. A client that knows
+            // no notices is asked no more often than that.
+            if (noticesdue.exchange(false) || t % 60 == 0)
+                updatenotices();
         }
         for (int step = 0; step < 10; ++step) {
             usleep(static_cast<useconds_t>(sleepstepus.load()));

@@ -37,6 +37,8 @@ public:
     void jointhread();
     void updatethread();
     void updatemessages();
+    // One fetch of the client's notices, merged into noticesnapshots (notices.cpp).
+    void updatenotices();
 
     // Lookups over the newest snapshots. The element returned stays valid only while the
     // caller holds that snapshot itself (PtrList::acquire around the call and the use);
@@ -86,6 +88,17 @@ public:
     PtrList statisticssnapshots;
     std::unique_ptr<Item> allprojectstree;
     PtrList acctmgrinfosnapshots;
+    // One tree after the first fetch: a "notices" element with the client's notices,
+    // oldest first, merged into in place like the message log.
+    PtrList noticesnapshots;
+    // Number of the newest notice held; written under noticesnapshots' lock.
+    std::atomic<int> lastnoticeseqno{0};
+    // Raised (under noticesnapshots' lock) on every change of the notice list.
+    std::atomic<unsigned> noticesversion{0};
+    // Notices the user has not seen in the notices window yet, and marking all held
+    // ones seen. Interface thread only, like the mark they use.
+    int unreadnotices();
+    void marknoticesread();
     std::atomic<bool> forceccstatus{false};
     std::atomic<bool> unauthorized{false};
     // The client has answered a request on the current connection and its last exchange
@@ -131,6 +144,13 @@ private:
     void trimlog(Item* msgs);
 
     std::atomic<bool> msgcheckpending{false};
+    // Set by every new connection: the client may have restarted and numbers its
+    // notices from 1 again, so the next fetch takes its whole list (noticesfull) at the
+    // next pass rather than at the next minute (noticesdue).
+    std::atomic<bool> noticesfull{true};
+    std::atomic<bool> noticesdue{false};
+    // Newest arrival time among the notices shown in the notices window.
+    double noticesreadtime = -1e300;
     size_t msgbytes = 0; // bytes of the bodies in the log; kept by the thread that merges
 
     // Takes the lock; a thread other than the update thread gives up after

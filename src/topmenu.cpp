@@ -109,6 +109,9 @@ public:
         });
         addcommand("Transparent background", check(transparentBackground == 1),
                    [] { return command(evTRANSPARENTBGMODECHANGE); });
+        // The windows beyond the main screen, by their hot keys.
+        addseparator();
+        addkey("Notices", "  I", 'I');
         finish();
     }
 

@@ -280,7 +280,7 @@ TEST_F(SrvTest, RequestsOfTwoThreadsNeverInterleave)
     s->jointhread();
     std::set<std::string> known = {"auth1", "auth2", "get_state", "get_message_count",
                                    "get_statistics", "get_disk_usage", "get_cc_status",
-                                   "acct_mgr_info"};
+                                   "acct_mgr_info", "get_notices"};
     for (const auto& r : server.requests())
         EXPECT_TRUE(known.count(r.name)) << r.body;
     EXPECT_EQ(server.connectioncount(), 1);
@@ -337,6 +337,7 @@ TEST_F(SrvTest, PollPeriodsHoldOverALongRun)
     EXPECT_EQ(server.countof("get_disk_usage"), every(60));
     EXPECT_EQ(server.countof("get_cc_status"), every(600));
     EXPECT_EQ(server.countof("acct_mgr_info"), 1u);
+    EXPECT_EQ(server.countof("get_notices"), every(60));
     EXPECT_EQ(server.countof("auth1"), 1u);
 }
 

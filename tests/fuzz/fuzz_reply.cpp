@@ -1,6 +1,6 @@
 // The reply path of a host: a peer on the other end of a socket pair answers each
 // request with fuzzed bytes. Whatever it sends, the exchange must end, the tree must be
-// usable and the message merge must stay consistent.
+// usable and the message and notice merges must stay consistent.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "notices.h"
 #include "srv.h"
 
 namespace {
@@ -53,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    const int scenario = data[0] % 3;
+    const int scenario = data[0] % 4;
     // The rest holds the replies, separated by the byte 0xff.
     std::vector<std::string> replies(1);
     for (size_t i = 1; i < size; ++i) {
@@ -86,6 +87,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     case 1:
         srv.request("<get_messages>\n<seqno>%d</seqno>\n</get_messages>\n", 0);
+        break;
+    case 3:
+        // A first fetch, then one merged into it.
+        srv.updatenotices();
+        srv.updatenotices();
+        if (Item* t = srv.noticesnapshots.acquire()) {
+            {
+                std::lock_guard<std::mutex> hold(srv.noticesnapshots.lock());
+                if (Item* held = t->child("notices"))
+                    for (const auto& n : held->getchildren())
+                        if (Item* d = n->child("description"))
+                            (void)htmltotext(untranslated(d->value()));
+            }
+            srv.noticesnapshots.release(t);
+        }
         break;
     default:
         srv.updatemessages();

@@ -312,6 +312,8 @@ std::string FakeServer::answer(Conn& c, const FakeRequest& r, bool& closeafter)
                         "</seqno>");
     if (name == "get_messages")
         return envelope(messagesreply(r.body));
+    if (name == "get_notices")
+        return envelope(noticesreply(r.body));
     if (kCommands.count(name))
         return envelope("<success/>");
     bool selfclosing;
@@ -336,6 +338,34 @@ std::string FakeServer::messagesreply(const std::string& body) const
                "\n]]></body>\n <time>" + std::to_string(m.time) + "</time>\n</msg>\n";
     }
     return out + "</msgs>";
+}
+
+std::string FakeServer::noticesreply(const std::string& body)
+{
+    int from = 0;
+    size_t s = body.find("<seqno>");
+    if (s != std::string::npos)
+        from = atoi(body.c_str() + s + 7);
+    auto one = [](const Notice& n) {
+        char when[64];
+        snprintf(when, sizeof when, "%.6f", n.time);
+        return "<notice>\n   <title>" + xmltext(n.title) + "</title>\n   <description><![CDATA[\n" +
+               n.description + "\n]]></description>\n   <create_time>" + when +
+               "</create_time>\n   <arrival_time>" + when +
+               "</arrival_time>\n   <is_private>0</is_private>\n   <project_name>" +
+               xmltext(n.project) + "</project_name>\n   <category>" + xmltext(n.category) +
+               "</category>\n   <link><![CDATA[" + n.link + "]]></link>\n   <seqno>" +
+               std::to_string(n.seqno) + "</seqno>\n</notice>\n";
+    };
+    std::string out = "<notices>\n";
+    if (noticesreset_) {
+        noticesreset_ = false;
+        from = 0;
+        out += one(Notice{-1, "", "", "", "", "", 0});
+    }
+    for (auto it = notices_.rbegin(); it != notices_.rend() && it->seqno > from; ++it)
+        out += one(*it);
+    return out + "</notices>";
 }
 
 Fault FakeServer::takefault(const std::string& name)
@@ -546,6 +576,29 @@ void FakeServer::restartmessages()
 {
     std::lock_guard<std::mutex> hold(mutex_);
     messages_.clear();
+}
+
+void FakeServer::addnotice(const std::string& title, const std::string& description,
+                           const std::string& project, const std::string& category,
+                           const std::string& link, double time)
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    const int seqno = ++lastnotice_;
+    notices_.push_back({seqno, title, description, project, category, link,
+                        time > 0 ? time : 1700000000.0 + seqno * 3600.0});
+}
+
+void FakeServer::resetnotices()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    noticesreset_ = true;
+}
+
+void FakeServer::restartnotices()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    notices_.clear();
+    lastnotice_ = 0;
 }
 
 int FakeServer::lastseqno() const

@@ -81,6 +81,17 @@ public:
     void restartmessages();
     int lastseqno() const;
 
+    // Notices, numbered from 1; get_notices answers with those above the number asked
+    // for, newest first, as a real client does.
+    void addnotice(const std::string& title, const std::string& description,
+                   const std::string& project = std::string(), const std::string& category = "client",
+                   const std::string& link = std::string(), double time = 0);
+    // The client's list was reset: the next get_notices answer starts with a notice
+    // numbered -1 and then holds every notice.
+    void resetnotices();
+    // A restarted client: no notices, numbering starts at 1 again.
+    void restartnotices();
+
     // Recorded requests.
     std::vector<FakeRequest> requests() const;
     std::vector<std::string> names() const;
@@ -113,12 +124,18 @@ private:
         std::string body;
         long time;
     };
+    struct Notice {
+        int seqno;
+        std::string title, description, project, category, link;
+        double time;
+    };
 
     void acceptloop();
     void serve(int id, int fd);
     bool readrequest(int fd, std::string& buffer, std::string& request);
     std::string answer(Conn& c, const FakeRequest& r, bool& closeafter);
     std::string messagesreply(const std::string& body) const;
+    std::string noticesreply(const std::string& body);
     Fault takefault(const std::string& name);
     // Sends all bytes unless the peer goes away or the server stops.
     bool sendbytes(int fd, const char* p, size_t n);
@@ -147,6 +164,9 @@ private:
     std::atomic<size_t> chunksize_{3};
     std::atomic<size_t> hugesize_{size_t(300) << 20};
     std::vector<Message> messages_;
+    std::vector<Notice> notices_;
+    int lastnotice_ = 0;
+    bool noticesreset_ = false;
     std::vector<FakeRequest> records_;
     std::string logfile_;
     int noncecounter_ = 0;

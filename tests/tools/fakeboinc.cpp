@@ -13,6 +13,8 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 #include "fakeserver.h"
 
@@ -46,6 +48,10 @@ const char kHelp[] =
     "  msg BODY                  append a message without project\n"
     "  msg PROJECT<TAB>BODY      append a message of a project\n"
     "  restart                   empty the message log; numbering starts at 1 again\n"
+    "  notice TITLE<TAB>DESCRIPTION[<TAB>PROJECT[<TAB>LINK]]\n"
+    "                            publish a notice (no project: category \"client\")\n"
+    "  notices-reset             the next get_notices answer starts the list anew (-1)\n"
+    "  notices-restart           forget every notice; numbering starts at 1 again\n"
     "  fault KIND NAME [COUNT]   misbehave on the next COUNT requests NAME (default: all)\n"
     "  clearfaults               behave again\n"
     "  refuse-login on|off       refuse or accept logins\n"
@@ -110,6 +116,22 @@ std::string command(FakeServer& server, const std::string& line, bool& quit)
             server.addmessage(rest.substr(tab + 1), rest.substr(0, tab));
     } else if (word == "restart") {
         server.restartmessages();
+    } else if (word == "notice") {
+        std::vector<std::string> parts;
+        size_t from = 0;
+        for (;;) {
+            size_t tab = rest.find('\t', from);
+            parts.push_back(rest.substr(from, tab == std::string::npos ? tab : tab - from));
+            if (tab == std::string::npos)
+                break;
+            from = tab + 1;
+        }
+        parts.resize(std::max<size_t>(parts.size(), 4));
+        server.addnotice(parts[0], parts[1], parts[2], parts[2].empty() ? "client" : "", parts[3]);
+    } else if (word == "notices-reset") {
+        server.resetnotices();
+    } else if (word == "notices-restart") {
+        server.restartnotices();
     } else if (word == "fault") {
         std::istringstream in(rest);
         std::string kind, name;

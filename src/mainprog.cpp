@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "aboutwin.h"
+#include "addaccmgrform.h"
+#include "addprojectform.h"
 #include "cfgform.h"
 #include "config.h"
 #include "ndraw.h"
@@ -222,6 +224,9 @@ void MainProg::handlecommand(TuiEvent* ev)
         // The statistics window shows a host that the rebuild is about to free.
         if (destroybyid("7StatWin"))
             uistate &= ~kStatisticsOpen;
+        // So do the account forms.
+        destroybyid("14AddProjectForm");
+        destroybyid("13AddAccMgrForm");
         // The task information window holds a host that the rebuild frees.
         if (destroybyid("11TaskInfoWin")) {
             showselection(true);
@@ -280,6 +285,20 @@ void MainProg::handlecommand(TuiEvent* ev)
         updatestatusline();
         break;
     }
+    case evADDPROJECT:
+        toggledialog("14AddProjectForm", kDialogOpen, [this, ev]() -> std::unique_ptr<NView> {
+            if (!knownsrv(ev))
+                return nullptr;
+            return std::make_unique<AddProjectForm>(30, 65, ev->srv, ev->sdata1, ev->bdata1, ev->bdata2);
+        });
+        break;
+    case evADDACCMGR:
+        toggledialog("13AddAccMgrForm", kDialogOpen, [this, ev]() -> std::unique_ptr<NView> {
+            if (!knownsrv(ev))
+                return nullptr;
+            return std::make_unique<AddAccMgrForm>(30, 65, ev->srv, ev->sdata1);
+        });
+        break;
     case evBENCHMARK:
         if (Srv* srv = gsrvlist->current())
             srv->runbenchmarks();

@@ -186,6 +186,11 @@ void NForm::eventhandle(NEvent* ev)
             FIELD** list = form_fields(frm);
             int count = field_count(frm);
             for (int i = 0; list && i < count; ++i) {
+                // A label may lie under an input field: only a field that can be
+                // edited answers the click.
+                const Field_Options opts = field_opts(list[i]);
+                if ((opts & (O_ACTIVE | O_VISIBLE)) != (O_ACTIVE | O_VISIBLE))
+                    continue;
                 int frows = 0, fcols = 0, frow = 0, fcol = 0, nrow = 0, nbuf = 0;
                 if (field_info(list[i], &frows, &fcols, &frow, &fcol, &nrow, &nbuf) != E_OK)
                     continue;

@@ -164,6 +164,13 @@ private:
     std::mutex loginmutex; // one connect-and-login at a time; taken before connmutex
 };
 
+// What an error number of a client's account job means, in a few words; null for a
+// number without a meaning here.
+const char* accounterrormeaning(int num);
+// The error number as the account commands report it when the client sends no text:
+// "-136 (no such account)", or the number alone.
+std::string accounterrortext(int num);
+
 // MD5 digest of the concatenated texts as 32 lower-case hex digits.
 std::string md5hex(const std::string& a, const std::string& b);
 

@@ -57,7 +57,51 @@ int errornum(const Item* reply, bool& present)
     return e ? e->intvalue() : 0;
 }
 
+// The client's own text of a failed job, or what its number means when it sends none.
+std::string jobfailure(const Item* reply, const char* textname, int num)
+{
+    const Item* text = reply->find(textname);
+    if (text && !text->value().empty())
+        return text->value();
+    return accounterrortext(num);
+}
+
 } // namespace
+
+const char* accounterrormeaning(int num)
+{
+    static const struct {
+        int num;
+        const char* meaning;
+    } meanings[] = {
+        {-107, "cannot connect"},
+        {-113, "host name not found"},
+        {-130, "already attached"},
+        {-136, "no such account"},
+        {-137, "not unique"},
+        {-183, "project down"},
+        {-184, "temporary HTTP error"},
+        {-188, "bad user name"},
+        {-189, "invalid URL"},
+        {-205, "bad e-mail address"},
+        {-206, "wrong password"},
+        {-207, "e-mail already in use"},
+        {-208, "account creation disabled"},
+        {-224, "permanent HTTP error"},
+    };
+    for (const auto& m : meanings)
+        if (m.num == num)
+            return m.meaning;
+    return nullptr;
+}
+
+std::string accounterrortext(int num)
+{
+    std::string text = std::to_string(num);
+    if (const char* meaning = accounterrormeaning(num))
+        text += std::string(" (") + meaning + ")";
+    return text;
+}
 
 void Srv::pollwait()
 {
@@ -153,8 +197,7 @@ bool Srv::createaccount(const std::string& url, const std::string& email,
         bool haserror;
         int err = errornum(reply.get(), haserror);
         if (haserror && err != kInProgress) {
-            if (Item* msg = reply->find("error_msg"))
-                errortext = msg->value();
+            errortext = jobfailure(reply.get(), "error_msg", err);
             return false;
         }
         bool created = reply->find("authenticator") != nullptr;
@@ -195,8 +238,7 @@ bool Srv::projectattach(const std::string& url, const std::string& projectname,
         bool haserror;
         int err = errornum(reply.get(), haserror);
         if (haserror && err != kInProgress) {
-            if (Item* msg = reply->find("error_msg"))
-                errortext += msg->value() + " ";
+            errortext += jobfailure(reply.get(), "error_msg", err) + " ";
             return false;
         }
         Item* auth = reply->find("authenticator");
@@ -221,9 +263,17 @@ bool Srv::projectattach(const std::string& url, const std::string& projectname,
     auto reply = request("%s", attach.c_str());
     if (!reply)
         return false;
-    if (Item* error = reply->find("error"))
+    const bool attached = reply->find("success") != nullptr;
+    if (Item* error = reply->find("error")) {
         errortext += error->value();
-    return reply->find("success") != nullptr;
+    } else if (!attached) {
+        // A refusal by number alone still says why.
+        bool haserror;
+        int err = errornum(reply.get(), haserror);
+        if (haserror)
+            errortext += accounterrortext(err);
+    }
+    return attached;
 }
 
 bool Srv::accountmanager(const std::string& url, const std::string& name,
@@ -260,8 +310,7 @@ bool Srv::accountmanager(const std::string& url, const std::string& name,
         } else if (err == kInProgress) {
             pollwait();
         } else {
-            if (Item* msg = reply->find("message"))
-                errortext = msg->value();
+            errortext = jobfailure(reply.get(), "message", err);
             return false;
         }
     }

@@ -172,6 +172,31 @@ TEST_F(Form, ClickPicksTheFieldWithTheCursorAtItsEnd)
     EXPECT_EQ(f.current(), 1);
 }
 
+TEST_F(Form, AClickGoesToTheFieldThatCanBeEdited)
+{
+    // A wide label (inactive) first in the list, an input over its blank tail.
+    struct LabelledForm : TwoFieldForm {
+        LabelledForm()
+        {
+            unpost_form(frm);
+            delfields();
+            FIELD* label = new_field(1, 30, 1, 2, 0, 0);
+            field_opts_off(label, O_ACTIVE);
+            addfield(label);
+            for (int row : {1, 3})
+                addfield(new_field(1, 10, row, 15, 0, 0));
+            addfield(nullptr);
+            post_form(frm);
+        }
+    } f;
+    key(f, '\t');
+    ASSERT_EQ(f.current(), 2);
+    EXPECT_TRUE(click(f, 2 + 1 + 1, 5 + 1 + 16));
+    EXPECT_EQ(f.current(), 1);
+    EXPECT_TRUE(click(f, 2 + 1 + 1, 5 + 1 + 3)); // the label itself selects nothing
+    EXPECT_EQ(f.current(), 1);
+}
+
 TEST_F(Form, EveryMouseEventIsConsumed)
 {
     TwoFieldForm f;

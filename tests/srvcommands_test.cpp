@@ -340,6 +340,55 @@ TEST_F(CommandTest, InputTooLongForARequestIsRefusedBeforeSending)
     EXPECT_EQ(server.countof("abort_result"), 0u);
 }
 
+TEST(AccountErrorTest, NumbersSayWhatTheyMean)
+{
+    const struct {
+        int num;
+        const char* text;
+    } cases[] = {
+        {-107, "-107 (cannot connect)"},         {-113, "-113 (host name not found)"},
+        {-130, "-130 (already attached)"},       {-136, "-136 (no such account)"},
+        {-137, "-137 (not unique)"},             {-183, "-183 (project down)"},
+        {-184, "-184 (temporary HTTP error)"},   {-188, "-188 (bad user name)"},
+        {-189, "-189 (invalid URL)"},            {-205, "-205 (bad e-mail address)"},
+        {-206, "-206 (wrong password)"},         {-207, "-207 (e-mail already in use)"},
+        {-208, "-208 (account creation disabled)"}, {-224, "-224 (permanent HTTP error)"},
+        {-1, "-1"},                              {12, "12"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(accounterrortext(c.num), c.text);
+        EXPECT_EQ(accounterrormeaning(c.num) != nullptr, std::string(c.text).find('(') != std::string::npos);
+    }
+}
+
+TEST_F(CommandTest, AFailureWithoutTextGivesItsNumber)
+{
+    // As a real client answers for a project it cannot reach: a number, no message.
+    const std::string bare = "<account_out><error_num>-107</error_num></account_out>";
+    const std::string empty = "<account_out><error_num>-107</error_num><error_msg></error_msg></account_out>";
+    std::string err;
+    queue("create_account_poll", bare);
+    EXPECT_FALSE(s.createaccount("http://p/", "a@b", "pw", "me", "", err));
+    EXPECT_EQ(err, "-107 (cannot connect)");
+    err.clear();
+    queue("lookup_account_poll", empty);
+    EXPECT_FALSE(s.projectattach("http://p/", "P", "a@b", "pw", err));
+    EXPECT_EQ(err, "-107 (cannot connect) ");
+    err.clear();
+    queue("project_attach", "<error_num>-130</error_num>");
+    EXPECT_FALSE(s.projectattach("http://p/", "P", "a@b", "pw", err));
+    EXPECT_EQ(err, "-130 (already attached)");
+    err.clear();
+    queue("acct_mgr_rpc_poll", "<acct_mgr_rpc_reply><error_num>-206</error_num></acct_mgr_rpc_reply>");
+    EXPECT_FALSE(s.accountmanager("", "me", "pw", false, err));
+    EXPECT_EQ(err, "-206 (wrong password)");
+    // The client's own text wins over the number.
+    err.clear();
+    queue("lookup_account_poll", "<account_out><error_num>-136</error_num><error_msg>who?</error_msg></account_out>");
+    EXPECT_FALSE(s.projectattach("http://p/", "P", "a@b", "pw", err));
+    EXPECT_EQ(err, "who? ");
+}
+
 TEST_F(CommandTest, CommandsFailQuietlyOffline)
 {
     server.stop();

@@ -7,6 +7,7 @@
 #include "aboutwin.h"
 #include "cfgform.h"
 #include "config.h"
+#include "historywin.h"
 #include "ndraw.h"
 #include "mainwin.h"
 #include "ncolorpair.h"
@@ -145,6 +146,8 @@ void MainProg::handlekey(NEvent* ev)
             showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
+        if (destroybyid("10HistoryWin"))
+            uistate &= ~kHistoryOpen;
         uistate &= ~kDialogOpen;
         updatestatusline();
     } else if (iskey(key, 'A')) {
@@ -169,6 +172,9 @@ void MainProg::handlekey(NEvent* ev)
     } else if (iskey(key, 'V')) {
         toggledialog("7StatWin", kStatisticsOpen,
                      [this] { return std::make_unique<StatWin>(gsrvlist->current()); });
+    } else if (iskey(key, 'H')) {
+        toggledialog("10HistoryWin", kHistoryOpen,
+                     [this] { return std::make_unique<HistoryWin>(gsrvlist->current()); });
     }
 }
 
@@ -200,6 +206,8 @@ void MainProg::handlecommand(TuiEvent* ev)
             showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
+        if (destroybyid("10HistoryWin"))
+            uistate &= ~kHistoryOpen;
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);
@@ -365,6 +373,19 @@ void MainProg::updatestatusline()
         s->appendstring(text, " |");
         s->appendstring(key, " PgUp/PgDn");
         s->appendstring(text, " Scroll ");
+    }
+    if (uistate & kHistoryOpen) {
+        s->settext(key, " Esc");
+        s->appendstring(text, " Cancel");
+        s->appendstring(text, " |");
+        s->appendstring(key, " Up/Dn PgUp/PgDn");
+        s->appendstring(text, " Scroll");
+        s->appendstring(text, " |");
+        s->appendstring(key, " f");
+        s->appendstring(text, " Project");
+        s->appendstring(text, " |");
+        s->appendstring(key, " e");
+        s->appendstring(text, " Errors");
     }
     if (uistate > kTaskSelected)
         return;

@@ -24,6 +24,7 @@ public:
         kDialogOpen = 2,
         kTaskInfoOpen = 4,
         kStatisticsOpen = 8,
+        kHistoryOpen = 128,
     };
 
     MainProg();

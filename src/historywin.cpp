@@ -169,8 +169,12 @@ void HistoryWin::updatedata(bool force)
         fresh = srv->history.entries();
         why = srv->history.error();
     }
-    if (!force && fresh == data && why == failure)
+    if (!force && fresh == data && why == failure) {
+        // The counts of the last day and week move on with the clock.
+        if (data)
+            summaryline = historysummarytext(summarizehistory(*data, projectfilter, time(nullptr)));
         return;
+    }
     const bool relayout = why != failure || force;
     data = std::move(fresh);
     failure = std::move(why);

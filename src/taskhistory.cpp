@@ -312,18 +312,11 @@ std::string TaskHistory::error() const
     return failure;
 }
 
-std::string TaskHistory::path() const
-{
-    std::lock_guard<std::mutex> hold(mutex);
-    return shownpath;
-}
-
 void TaskHistory::publish()
 {
     auto copy = std::make_shared<const std::vector<HistoryEntry>>(all);
     std::lock_guard<std::mutex> hold(mutex);
     view = std::move(copy);
-    shownpath = file;
 }
 
 void TaskHistory::setfailure(const std::string& what, int err)

@@ -61,7 +61,6 @@ public:
 
     // Reads the file on the first call; later calls do nothing.
     void load(int64_t now);
-    bool loaded() const { return isloaded; }
     // Keeps the entries whose key is new and that are within the age bound, and appends
     // them to the file. Returns how many were kept.
     size_t add(std::vector<HistoryEntry> entries, int64_t now);
@@ -73,8 +72,6 @@ public:
     // while the file can be written).
     std::shared_ptr<const std::vector<HistoryEntry>> entries() const;
     std::string error() const;
-    // The file's path as the last load or write found it.
-    std::string path() const;
 
     // Bounds: entries beyond the newest maxentries, or completed more than maxageseconds
     // ago, are dropped (from the file at its next rewrite).
@@ -115,7 +112,6 @@ private:
     mutable std::mutex mutex; // guards the published view and the error
     std::shared_ptr<const std::vector<HistoryEntry>> view;
     std::string failure;
-    std::string shownpath;
 };
 
 // The finished results ("state" 3 and above, or ready to report) of a state tree, as

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "historywin.h"
-#include "ncursesfixture.h"
-#include "srv.h"
 #include "taskhistory.h"
-#include "tempdir.h"
 
 namespace {
 
@@ -45,26 +42,4 @@ TEST(HistoryOutcome, SummaryCountsTheLastDayAndWeekOfAProject)
               "Last 24 hours: 2 tasks, 1 error | Last 7 days: 4 tasks, 2 errors");
     EXPECT_EQ(historysummarytext(summarizehistory(all, "u", now)),
               "Last 24 hours: 1 task, 0 errors | Last 7 days: 3 tasks, 1 error");
-}
-
-class HistoryWinTest : public NcursesTest {};
-
-TEST_F(HistoryWinTest, FiltersByProjectAndErrors)
-{
-    TempDir dir;
-    ScopedEnv state("XDG_STATE_HOME", dir.path().c_str());
-    Srv host("127.0.0.1", "1", "", "");
-    const int64_t now = time(nullptr);
-    host.history.add({ended(0, 5, now - 3, "a"), ended(197, 3, now - 2, "b"), ended(0, 5, now - 1, "b")}, now);
-    HistoryWin win(&host);
-    EXPECT_EQ(win.shown.size(), 3u);
-    for (size_t want : {1u, 2u, 3u}) { // project a, project b, all again
-        win.eventhandle(std::make_unique<NEvent>(evKB, 'f').get());
-        EXPECT_EQ(win.shown.size(), want);
-    }
-    win.eventhandle(std::make_unique<NEvent>(evKB, 'e').get());
-    ASSERT_EQ(win.shown.size(), 1u);
-    EXPECT_EQ(win.shown[0]->exitstatus, 197);
-    HistoryWin none(nullptr); // no host: empty, and nothing breaks
-    EXPECT_TRUE(none.shown.empty());
 }

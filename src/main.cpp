@@ -15,6 +15,7 @@
 #include "debuglog.h"
 #include "mainprog.h"
 #include "ndraw.h"
+#include "srv.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ int main(int argc, char** argv)
     gConfig = new Config(".varnix.cfg"); // lives until the process ends
     lineDrawMode = gConfig->linedrawmode;
     transparentBackground = gConfig->transparentbackground;
+    Srv::keephistory = true;
     int status = 0;
     if (parsecmdline(argc, argv, *gConfig, status)) {
         if (!prepareterminal()) {

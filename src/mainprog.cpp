@@ -9,6 +9,7 @@
 #include "addprojectform.h"
 #include "cfgform.h"
 #include "config.h"
+#include "historywin.h"
 #include "ndraw.h"
 #include "mainwin.h"
 #include "ncolorpair.h"
@@ -158,6 +159,8 @@ void MainProg::handlekey(NEvent* ev)
         }
         if (destroybyid("10NoticesWin"))
             uistate &= ~kNoticesOpen;
+        if (destroybyid("10HistoryWin"))
+            uistate &= ~kHistoryOpen;
         uistate &= ~kDialogOpen;
         updatestatusline();
     } else if (iskey(key, 'A')) {
@@ -197,6 +200,11 @@ void MainProg::handlekey(NEvent* ev)
         });
         // Opening the window marked the notices read: the count goes at once.
         wmain->updatecaption();
+    } else if (iskey(key, 'H')) {
+        toggledialog("10HistoryWin", kHistoryOpen, [this] {
+            menu->disable();
+            return std::make_unique<HistoryWin>(gsrvlist->current());
+        });
     }
 }
 
@@ -234,6 +242,8 @@ void MainProg::handlecommand(TuiEvent* ev)
         }
         if (destroybyid("10NoticesWin"))
             uistate &= ~kNoticesOpen;
+        if (destroybyid("10HistoryWin"))
+            uistate &= ~kHistoryOpen;
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);
@@ -394,36 +404,36 @@ void MainProg::updatestatusline()
     const int text = getcolorpair(COLOR_WHITE, COLOR_GREEN) | A_BOLD;
     const int off = getcolorpair(COLOR_BLACK, COLOR_GREEN) | A_BOLD;
     NStaticText* s = wstatus;
-    if (uistate & kDialogOpen) {
-        s->settext(key, " Esc");
-        s->appendstring(text, " Cancel");
-    }
-    if (uistate & kStatisticsOpen) {
-        s->settext(key, " Esc");
-        s->appendstring(text, " Cancel");
-        s->appendstring(text, " |");
-        s->appendstring(key, " PgUp/PgDn");
-        s->appendstring(text, " V.Scroll");
-        s->appendstring(text, " |");
-        s->appendstring(key, " Left/Right");
-        s->appendstring(text, " H.Scroll");
-        s->appendstring(text, " |");
-        s->appendstring(key, " U");
-        s->appendstring(text, " Host/User score");
-    }
-    if (uistate & kTaskInfoOpen) {
-        s->settext(key, " Esc");
-        s->appendstring(text, " Cancel");
-        s->appendstring(text, " |");
-        s->appendstring(key, " PgUp/PgDn");
-        s->appendstring(text, " Scroll ");
-    }
-    if (uistate & kNoticesOpen) {
-        s->settext(key, " Esc");
-        s->appendstring(text, " Cancel");
-        s->appendstring(text, " |");
-        s->appendstring(key, " PgUp/PgDn/Home/End");
-        s->appendstring(text, " Scroll");
+    // The keys of each dialog, by its uistate bit; with several open, the last one wins.
+    using Hints = std::initializer_list<std::pair<const char*, const char*>>;
+    static const struct {
+        int bit;
+        Hints hints;
+    } dialogs[] = {
+        {kDialogOpen, {{" Esc", " Cancel"}}},
+        {kStatisticsOpen,
+         {{" Esc", " Cancel"}, {" PgUp/PgDn", " V.Scroll"}, {" Left/Right", " H.Scroll"},
+          {" U", " Host/User score"}}},
+        {kTaskInfoOpen, {{" Esc", " Cancel"}, {" PgUp/PgDn", " Scroll "}}},
+        {kNoticesOpen, {{" Esc", " Cancel"}, {" PgUp/PgDn/Home/End", " Scroll"}}},
+        {kHistoryOpen,
+         {{" Esc", " Cancel"}, {" Up/Dn PgUp/PgDn", " Scroll"}, {" f", " Project"},
+          {" e", " Errors"}}},
+    };
+    for (const auto& d : dialogs) {
+        if (!(uistate & d.bit))
+            continue;
+        bool first = true;
+        for (const auto& [k, what] : d.hints) {
+            if (first) {
+                s->settext(key, "%s", k);
+            } else {
+                s->appendstring(text, " |");
+                s->appendstring(key, "%s", k);
+            }
+            s->appendstring(text, "%s", what);
+            first = false;
+        }
     }
     if (uistate > kTaskSelected)
         return;

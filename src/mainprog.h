@@ -26,6 +26,7 @@ public:
         kTaskInfoOpen = 4,
         kStatisticsOpen = 8,
         kNoticesOpen = 32,
+        kHistoryOpen = 128,
     };
 
     MainProg();

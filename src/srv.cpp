@@ -10,12 +10,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <iterator>
 #include <system_error>
 
 std::atomic<int> Srv::sleepstepus{100000};
 std::atomic<int> Srv::pollwaitus{1000000};
 std::atomic<int> Srv::interactivewaitms{2000};
 std::atomic<int> Srv::interactivereplyms{5000};
+std::atomic<bool> Srv::keephistory{false};
+std::atomic<int> Srv::oldresultsintervalms{300000};
 std::atomic<unsigned long long> Srv::lastserial{0};
 // A client keeps about 2,000 messages; this many (some 100 MB with their lines on screen)
 // is plenty, and a client that invents messages cannot use up memory.
@@ -140,7 +144,8 @@ std::string md5hex(const std::string& a, const std::string& b)
 
 Srv::Srv(const std::string& host, const std::string& port, const std::string& password_,
          const std::string& hostid_)
-    : TConnect(host, port), serial(++lastserial), hostid(hostid_), password(password_)
+    : TConnect(host, port), history(host, port), serial(++lastserial), hostid(hostid_),
+      password(password_)
 {
 }
 
@@ -331,6 +336,7 @@ void Srv::updatethread()
 {
     updaterid = std::this_thread::get_id();
     tick = 0;
+    oldresultsasked = false; // like everything else, asked at once by a restarted thread
     while (running) {
         const int t = tick;
         if (statesnapshots.empty() || t % 2 == 0)
@@ -355,6 +361,8 @@ void Srv::updatethread()
             if (noticesdue.exchange(false) || t % 60 == 0)
                 updatenotices();
         }
+        if (keephistory)
+            updatehistory();
         for (int step = 0; step < 10; ++step) {
             usleep(static_cast<useconds_t>(sleepstepus.load()));
             if (forceccstatus || !running)
@@ -362,6 +370,41 @@ void Srv::updatethread()
         }
         tick = t + 1;
     }
+}
+
+void Srv::updatehistory()
+{
+    const int64_t now = static_cast<int64_t>(time(nullptr));
+    history.load(now);
+    std::vector<HistoryEntry> left;
+    bool anyleft = false;
+    {
+        Snapshot state(statesnapshots);
+        if (state && state.stamp() != watchedstamp) {
+            watchedstamp = state.stamp();
+            left = statewatch.update(state.get(), now, &anyleft);
+        }
+    }
+    std::vector<HistoryEntry> found;
+    const auto clock = std::chrono::steady_clock::now();
+    // Tasks that leave the state have just gone into the client's old results, which
+    // know what the state may not have shown any more (a task finished between two polls).
+    if (sock != -1 && !unauthorized &&
+        (!oldresultsasked || anyleft ||
+         clock - oldresultstime >= std::chrono::milliseconds(oldresultsintervalms.load()))) {
+        oldresultsasked = true;
+        oldresultstime = clock;
+        // A client that does not know the request answers "unrecognized op": nothing.
+        auto reply = request("<get_old_results/>");
+        Snapshot state(statesnapshots);
+        found = oldresultentries(reply.get(), state.get(), now);
+        history.maintain(now);
+    }
+    // What the last state showed comes first: it names the application even when the
+    // task's project went with it (a reset), which the old results cannot.
+    std::move(found.begin(), found.end(), std::back_inserter(left));
+    if (!left.empty())
+        history.add(std::move(left), now);
 }
 
 void Srv::updatemessages()

@@ -4,6 +4,7 @@
 #define VARNIX_SRV_H
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +13,7 @@
 #include "item.h"
 #include "ptrlist.h"
 #include "statelookup.h"
+#include "taskhistory.h"
 #include "tconnect.h"
 
 class Srv : public TConnect {
@@ -39,6 +41,10 @@ public:
     void updatemessages();
     // One fetch of the client's notices, merged into noticesnapshots (notices.cpp).
     void updatenotices();
+    // The history step of a pass: loads the history file once, records the finished
+    // tasks that left the state, and asks for the client's old results at the first
+    // pass and then every oldresultsintervalms.
+    void updatehistory();
 
     // Lookups over the newest snapshots. The element returned stays valid only while the
     // caller holds that snapshot itself (PtrList::acquire around the call and the use);
@@ -99,6 +105,11 @@ public:
     // ones seen. Interface thread only, like the mark they use.
     int unreadnotices();
     void marknoticesread();
+    // Finished tasks of this host, kept on disk. Filled by the update thread only while
+    // keephistory is set: the program sets it, tests of other things leave the disk alone.
+    TaskHistory history;
+    static std::atomic<bool> keephistory;
+    static std::atomic<int> oldresultsintervalms;
     std::atomic<bool> forceccstatus{false};
     std::atomic<bool> unauthorized{false};
     // The client has answered a request on the current connection and its last exchange
@@ -151,6 +162,11 @@ private:
     std::atomic<bool> noticesdue{false};
     // Newest arrival time among the notices shown in the notices window.
     double noticesreadtime = -1e300;
+    // The history step's own bookkeeping (update thread only).
+    StateWatch statewatch;
+    uint64_t watchedstamp = 0;
+    bool oldresultsasked = false;
+    std::chrono::steady_clock::time_point oldresultstime;
     size_t msgbytes = 0; // bytes of the bodies in the log; kept by the thread that merges
 
     // Takes the lock; a thread other than the update thread gives up after

@@ -178,3 +178,33 @@ const Item* StateIndex::app(std::string_view wuname) const
     auto it = apps.find(wuname);
     return it == apps.end() ? nullptr : it->second;
 }
+
+const Item* StateIndex::projectapp(std::string_view url, std::string_view appname) const
+{
+    if (!appnamesindexed && clientstate) {
+        std::string_view owner; // master URL of the project whose block this is
+        for (const auto& c : clientstate->getchildren()) {
+            if (c->getname() == "project") {
+                const Item* u = c->child("master_url");
+                owner = u ? std::string_view(u->value()) : std::string_view();
+                continue;
+            }
+            if (c->getname() != "app")
+                continue;
+            const Item* name = c->child("name");
+            if (!name)
+                continue;
+            std::pmr::string key(owner, &pool);
+            key += '\n';
+            key += name->value();
+            ownapps.emplace(std::move(key), c.get());
+        }
+    }
+    appnamesindexed = true;
+    // From the heap, not the index's pool, which would keep every question's key.
+    std::pmr::string key(url, std::pmr::get_default_resource());
+    key += '\n';
+    key += appname;
+    auto own = ownapps.find(key);
+    return own == ownapps.end() ? nullptr : own->second;
+}

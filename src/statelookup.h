@@ -41,6 +41,9 @@ public:
     const Item* projectbyname(std::string_view name) const;
     // What findapp gives, null when the workunit or its app is unknown.
     const Item* app(std::string_view wuname) const;
+    // The "app" of that name of the project with that master URL (the elements from its
+    // "project" up to the next one); null when that project has none of that name.
+    const Item* projectapp(std::string_view url, std::string_view appname) const;
 
 private:
     template <typename V>
@@ -54,6 +57,8 @@ private:
     const Item* clientstate;
     mutable bool appsindexed = false;
     mutable Map<const Item*> apps{&pool}; // workunit -> app
+    mutable bool appnamesindexed = false;
+    mutable std::pmr::unordered_map<std::pmr::string, const Item*> ownapps{&pool}; // url \n name -> app
 };
 
 #endif

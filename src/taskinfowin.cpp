@@ -103,6 +103,22 @@ int fitsize(int want, int least, int screen)
 
 } // namespace
 
+std::string exitstatusword(long long status)
+{
+    return wordof(status,
+                  {{192, "exit statfile write"}, {193, "exit signal"}, {194, "aborted by client"},
+                   {195, "exit child failed"}, {196, "exit disk limit exceeded"},
+                   {197, "exit time limit exceeded"}, {198, "exit mem limit exceeded"},
+                   {199, "exit client exiting"}, {200, "exit unstarted late"},
+                   {201, "exit missing coproc"}, {202, "exit aborted by project"},
+                   {203, "aborted via gui"}, {204, "exit unknown"}});
+}
+
+std::string readableduration(double seconds)
+{
+    return std::isfinite(seconds) ? durationtext(seconds) : std::string();
+}
+
 std::string readablevalue(const Item* item)
 {
     if (!item)
@@ -118,13 +134,7 @@ std::string readablevalue(const Item* item)
                                     {3, "compute error"}, {4, "uploading"}, {5, "uploaded"},
                                     {6, "aborted"}, {7, "upload failed"}});
     if (name == "exit_status")
-        return wordof(intof(item),
-                      {{192, "exit statfile write"}, {193, "exit signal"}, {194, "aborted by client"},
-                       {195, "exit child failed"}, {196, "exit disk limit exceeded"},
-                       {197, "exit time limit exceeded"}, {198, "exit mem limit exceeded"},
-                       {199, "exit client exiting"}, {200, "exit unstarted late"},
-                       {201, "exit missing coproc"}, {202, "exit aborted by project"},
-                       {203, "aborted via gui"}, {204, "exit unknown"}});
+        return exitstatusword(intof(item));
 
     static const std::unordered_map<std::string, Reading> readings = {
         {"fraction_done", Reading::percent},

@@ -18,6 +18,10 @@ class Srv;
 // The readable form of a known element's value ("12.35 %", "executing", a date, "1h 2m 5s",
 // "100MB"); empty for any other element and for values with no sensible reading.
 std::string readablevalue(const Item* item);
+// The parts of it that other windows show: the name of a task's exit status ("aborted via
+// gui"; empty for a status without one) and a duration ("1h 2m 5s").
+std::string exitstatusword(long long status);
+std::string readableduration(double seconds);
 
 class TaskInfoWin : public NDialog {
 public:

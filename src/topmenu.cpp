@@ -148,19 +148,19 @@ public:
     }
 
 private:
-    using Setter = void (Srv::*)(const std::string&);
+    using Setter = void (*)(Srv&, const std::string&);
 
     void build(const Item* c, bool gpu)
     {
-        group(c, "task_mode", &Srv::setrunmode,
+        group(c, "task_mode", [](Srv& s, const std::string& m) { s.setrunmode(m); },
               {"Run always", "Run based on preferences", "Suspend"});
         if (gpu) {
             addseparator();
-            group(c, "gpu_mode", &Srv::setgpumode,
+            group(c, "gpu_mode", [](Srv& s, const std::string& m) { s.setgpumode(m); },
                   {"GPU run always", "GPU run based on preferences", "GPU suspend"});
         }
         addseparator();
-        group(c, "network_mode", &Srv::setnetworkmode,
+        group(c, "network_mode", [](Srv& s, const std::string& m) { s.setnetworkmode(m); },
               {"Network activity always available", "Network activity based on preferences",
                "Network activity suspend"});
     }
@@ -177,7 +177,7 @@ private:
             add(name, radio(current == mode), [this, set, word] {
                 closemenu();
                 if (srv)
-                    (srv->*set)(word);
+                    set(*srv, word);
             });
             ++mode;
         }

@@ -5,8 +5,10 @@
 #include <algorithm>
 
 #include "aboutwin.h"
+#include "allhostswin.h"
 #include "cfgform.h"
 #include "config.h"
+#include "hostpoller.h"
 #include "ndraw.h"
 #include "mainwin.h"
 #include "ncolorpair.h"
@@ -38,6 +40,7 @@ std::unique_ptr<NEvent> esckey()
 MainProg::MainProg()
 {
     gsrvlist = std::make_unique<SrvList>();
+    hostpoller = std::make_unique<HostPoller>();
     lasttime = 0;
     wmain = insert(std::make_unique<MainWin>(NRect{1, 0, LINES - 2, COLS}));
     wmain->setsrv(gsrvlist->current());
@@ -51,6 +54,9 @@ MainProg::~MainProg()
 {
     if (gConfig)
         gConfig->save(); // silent: nobody is left to tell
+    // The window stops the poller when it goes: before the poller itself does.
+    destroybyid("11AllHostsWin");
+    hostpoller.reset();
     // Hosts stop their update threads here, before the windows that show them go.
     gsrvlist.reset();
 }
@@ -122,6 +128,17 @@ void MainProg::switchhost(bool forward)
         gsrvlist->next();
     else
         gsrvlist->prev();
+    hostswitched();
+}
+
+void MainProg::switchhostto(int index)
+{
+    if (gsrvlist->setcurrent(index))
+        hostswitched();
+}
+
+void MainProg::hostswitched()
+{
     wmain->setsrv(gsrvlist->current());
     lasttime = 0;
     wmain->updatecaption();
@@ -145,6 +162,8 @@ void MainProg::handlekey(NEvent* ev)
             showselection(true);
             uistate &= ~kTaskInfoOpen;
         }
+        if (destroybyid("11AllHostsWin"))
+            uistate &= ~kAllHostsOpen;
         uistate &= ~kDialogOpen;
         updatestatusline();
     } else if (iskey(key, 'A')) {
@@ -169,6 +188,9 @@ void MainProg::handlekey(NEvent* ev)
     } else if (iskey(key, 'V')) {
         toggledialog("7StatWin", kStatisticsOpen,
                      [this] { return std::make_unique<StatWin>(gsrvlist->current()); });
+    } else if (iskey(key, 'O')) {
+        toggledialog("11AllHostsWin", kAllHostsOpen,
+                     [this] { return std::make_unique<AllHostsWin>(*gsrvlist, *hostpoller); });
     }
 }
 
@@ -249,6 +271,17 @@ void MainProg::handlecommand(TuiEvent* ev)
         updatestatusline();
         break;
     }
+    case evSWITCHHOST:
+        if (destroybyid("11AllHostsWin"))
+            uistate &= ~kAllHostsOpen;
+        // Enter on the current host only closes the window: its thread goes on as it was.
+        if (knownsrv(ev) && ev->srv != gsrvlist->current()) {
+            for (size_t i = 0; i < gsrvlist->servers.size(); ++i)
+                if (gsrvlist->servers[i].get() == ev->srv)
+                    switchhostto(static_cast<int>(i));
+        }
+        updatestatusline();
+        break;
     case evBENCHMARK:
         if (Srv* srv = gsrvlist->current())
             srv->runbenchmarks();
@@ -365,6 +398,19 @@ void MainProg::updatestatusline()
         s->appendstring(text, " |");
         s->appendstring(key, " PgUp/PgDn");
         s->appendstring(text, " Scroll ");
+    }
+    if (uistate & kAllHostsOpen) {
+        s->settext(key, " Esc");
+        s->appendstring(text, " Cancel");
+        s->appendstring(text, " |");
+        s->appendstring(key, " Up/Dn");
+        s->appendstring(text, " Select");
+        s->appendstring(text, " |");
+        s->appendstring(key, " Enter");
+        s->appendstring(text, " Switch");
+        s->appendstring(text, " |");
+        s->appendstring(key, " s");
+        s->appendstring(text, " Sort");
     }
     if (uistate > kTaskSelected)
         return;

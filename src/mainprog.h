@@ -10,6 +10,7 @@
 #include "nprogram.h"
 #include "tuievent.h"
 
+class HostPoller;
 class MainWin;
 class NStaticText;
 class Srv;
@@ -24,6 +25,7 @@ public:
         kDialogOpen = 2,
         kTaskInfoOpen = 4,
         kStatisticsOpen = 8,
+        kAllHostsOpen = 64,
     };
 
     MainProg();
@@ -39,6 +41,8 @@ public:
     MainWin* wmain = nullptr;
     NStaticText* wstatus = nullptr;
     std::unique_ptr<SrvList> gsrvlist;
+    // Polls the other hosts while the all-hosts window is open.
+    std::unique_ptr<HostPoller> hostpoller;
     int uistate = 0;
 
 private:
@@ -47,6 +51,10 @@ private:
     TaskKey* selectedtask() const;
     bool knownsrv(const TuiEvent* ev) const;
     void switchhost(bool forward);
+    // Makes the host at that position of the list current, as N and P do.
+    void switchhostto(int index);
+    // What follows every change of the current host.
+    void hostswitched();
     // A box with the text and a Yes button posting `yes`; No acts like Esc.
     void showconfirm(const std::string& text, std::unique_ptr<NEvent> yes);
     // A box with one button that closes it like Esc.

@@ -266,6 +266,8 @@ AllHostsWin::AllHostsWin(SrvList& sl, HostPoller& hp)
     if (Srv* cur = srvlist.current())
         wanted = cur->serial; // the selection starts on the current host
     sizedfor = srvlist.servers.size();
+    sizedlines = LINES;
+    sizedcols = COLS;
     updatedata();
     refresh();
 }
@@ -354,7 +356,7 @@ void AllHostsWin::updatedata()
         return hostbefore(sortmode, a, b);
     });
 
-    if (sizedfor != rows.size()) {
+    if (sizedfor != rows.size() || sizedlines != LINES || sizedcols != COLS) {
         sizedfor = rows.size();
         fitsize();
     }
@@ -393,6 +395,8 @@ void AllHostsWin::fitsize()
 {
     const int rowsnow = wantedrows(sizedfor);
     const int cols = wantedcols();
+    sizedlines = LINES;
+    sizedcols = COLS;
     move(0, 0); // from the corner, so that a larger window always fits the screen
     resize(rowsnow, cols);
     header->resize(1, std::max(cols - 2, 1));

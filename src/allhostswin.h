@@ -90,6 +90,7 @@ private:
     std::vector<HostRow> rows;
     unsigned long long wanted = 0; // the serial the selection follows across rebuilds
     size_t sizedfor = SIZE_MAX;    // host count the window was sized for
+    int sizedlines = 0, sizedcols = 0; // ... and the screen
     // The current host's figures, kept for as long as its snapshots stay the same.
     unsigned long long figuresserial = 0;
     uint64_t statestamp = 0;

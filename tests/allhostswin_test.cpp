@@ -291,3 +291,20 @@ TEST_F(AllHostsWinTest, HostListRebuiltUnderTheWindow)
     EXPECT_TRUE(key(kKeyEnter));
     EXPECT_TRUE(prog->queued().empty());
 }
+
+TEST_F(AllHostsWinTest, WindowKeepsToTheScreen)
+{
+    for (auto size : {NcursesScreen::Options{24, 80}, NcursesScreen::Options{5, 30},
+                      NcursesScreen::Options{2, 8}}) {
+        prog.reset();
+        reopen(size);
+        prog = std::make_unique<TestProgram>();
+        auto* w = prog->insert(std::make_unique<AllHostsWin>(*list, poller));
+        EXPECT_TRUE(w->rect.rows <= size.rows && w->rect.cols <= size.cols) << size.rows;
+        EXPECT_GE(w->rect.begrow, 0);
+        EXPECT_GE(w->rect.begcol, 0);
+        tick();
+        EXPECT_TRUE(key(KEY_DOWN));
+        prog->destroybyid("11AllHostsWin");
+    }
+}

@@ -36,12 +36,15 @@ bool eventually(const std::function<bool()>& cond, int timeoutms = 20000)
     return cond();
 }
 
+const double kNow = 1700000000.0;
+const double kNone = std::numeric_limits<double>::quiet_NaN();
+
 // A result: state, active task state (-1: none), deadline and estimate relative to kNow.
 std::string result(int state, int active, double deadlinein, double estimate, bool ready = false)
 {
     std::string r = "<result><name>t</name><state>" + std::to_string(state) + "</state>";
     if (!std::isnan(deadlinein))
-        r += "<report_deadline>" + std::to_string(1700000000.0 + deadlinein) + "</report_deadline>";
+        r += "<report_deadline>" + std::to_string(kNow + deadlinein) + "</report_deadline>";
     r += "<estimated_cpu_time_remaining>" + std::to_string(estimate) + "</estimated_cpu_time_remaining>";
     if (ready)
         r += "<ready_to_report/>";
@@ -51,31 +54,23 @@ std::string result(int state, int active, double deadlinein, double estimate, bo
     return r + "</result>";
 }
 
-const double kNow = 1700000000.0;
-const double kNone = std::numeric_limits<double>::quiet_NaN();
-
 } // namespace
 
 TEST(HostFiguresTest, DeadlineAtRisk)
 {
     const double inf = std::numeric_limits<double>::infinity();
     struct Case {
-        double deadline, remaining;
+        double deadlinein, remaining;
         bool atrisk;
     } cases[] = {
-        {kNow + 7200, 3600, false},  // an hour to spare
-        {kNow + 3600, 3600, false},  // exactly in time
-        {kNow + 3599, 3600, true},   // a second short
-        {kNow - 10, 0, true},        // passed, nothing left to compute: late all the same
-        {kNow + 10, -500, false},    // a negative estimate counts as none
-        {kNone, 10, false},          // numbers a hostile client sends
-        {kNow, kNone, false},
-        {inf, 10, false},
-        {kNow, inf, false},
+        {7200, 3600, false}, {3600, 3600, false}, {3599, 3600, true},
+        {-10, 0, true},      // passed, nothing left to compute: late all the same
+        {10, -500, false},   // a negative estimate counts as none
+        {kNone, 10, false}, {0, kNone, false}, {inf, 10, false}, {0, inf, false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(deadlineatrisk(c.deadline, c.remaining, kNow), c.atrisk)
-            << c.deadline - kNow << " " << c.remaining;
+        EXPECT_EQ(deadlineatrisk(kNow + c.deadlinein, c.remaining, kNow), c.atrisk)
+            << c.deadlinein << " " << c.remaining;
 }
 
 TEST(HostFiguresTest, TasksRunningErrorsAndTheNearestDeadline)
@@ -119,47 +114,6 @@ TEST(HostFiguresTest, TasksRunningErrorsAndTheNearestDeadline)
     EXPECT_FALSE(unknown.hastasks);
 }
 
-TEST(HostFiguresTest, ModeVersionAndCredit)
-{
-    auto cc = parse("<cc_status><task_mode>3</task_mode><task_mode_perm>2</task_mode_perm>"
-                    "<task_mode_delay>2520.5</task_mode_delay></cc_status>");
-    HostFigures f;
-    readccstatus(cc->child("cc_status"), f);
-    EXPECT_EQ(f.taskmode, 3);
-    EXPECT_EQ(f.taskmodeperm, 2);
-    EXPECT_DOUBLE_EQ(f.taskmodedelay, 2520.5);
-    auto odd = parse("<cc_status><task_mode>9</task_mode><task_mode_delay>nan</task_mode_delay></cc_status>");
-    readccstatus(odd->child("cc_status"), f);
-    EXPECT_EQ(f.taskmode, 0);
-    EXPECT_EQ(f.taskmodedelay, 0);
-
-    EXPECT_EQ(readversion(parse("<server_version><major>7</major><minor>24</minor>"
-                                "<release>1</release></server_version>").get()), "7.24.1");
-    EXPECT_EQ(readversion(parse("<client_state><core_client_major_version>8</core_client_major_version>"
-                                "<core_client_minor_version>0</core_client_minor_version>"
-                                "</client_state>").get()), "8.0.0");
-    EXPECT_EQ(readversion(parse("<error>unrecognized op: exchange_versions/</error>").get()), "");
-
-    auto projects = parse("<projects><project><host_expavg_credit>12.5</host_expavg_credit></project>"
-                          "<project><host_expavg_credit>nan</host_expavg_credit></project>"
-                          "<project></project><project><host_expavg_credit>0.25</host_expavg_credit>"
-                          "</project></projects>");
-    readcredit(projects->child("projects"), f);
-    EXPECT_TRUE(f.hascredit);
-    EXPECT_DOUBLE_EQ(f.credit, 12.75);
-
-    // The current host's figures come from its get_state and get_cc_status snapshots.
-    auto state = parse(readfixture("get_state.xml"));
-    auto status = parse(readfixture("get_cc_status.xml"));
-    HostFigures s = figuresfromsnapshots(state.get(), status.get(), 1796800000.0);
-    EXPECT_EQ(s.version, "7.20.5");
-    EXPECT_EQ(s.running, 2);
-    EXPECT_EQ(s.total, 6);
-    EXPECT_NEAR(s.credit, 4.6, 1e-9);
-    EXPECT_EQ(s.taskmode, 2);
-    EXPECT_NEAR(s.deadline, 1796879805.844424, 1e-3);
-}
-
 namespace {
 
 class HostPollerTest : public ::testing::Test {
@@ -169,74 +123,74 @@ protected:
     int savedmax = HostPoller::maxinflight;
     std::vector<std::unique_ptr<FakeServer>> fakes;
     unsigned long long nextserial = 1000;
+    HostPoller p;
 
     void TearDown() override
     {
         HostPoller::intervalms = savedinterval;
         HostPoller::maxinflight = savedmax;
     }
-    FakeServer& fake(const std::string& password = "pw")
+    PollTarget fake(Fault fault = Fault::none, const std::string& password = "pw")
     {
-        fakes.push_back(std::make_unique<FakeServer>(password));
-        return *fakes.back();
+        fakes.push_back(std::make_unique<FakeServer>("pw"));
+        fakes.back()->setfault("*", fault);
+        return PollTarget{++nextserial, "127.0.0.1", fakes.back()->portstr(), password};
     }
-    PollTarget target(const FakeServer& f, const std::string& password = "pw")
+    HostStatus status(const PollTarget& t) const
     {
-        return PollTarget{++nextserial, "127.0.0.1", f.portstr(), password};
+        for (const HostStatus& s : p.statuses())
+            if (s.serial == t.serial)
+                return s;
+        return HostStatus();
     }
-    static const HostStatus* find(const std::vector<HostStatus>& all, unsigned long long serial)
+    bool reaches(const PollTarget& t, HostState state, int timeoutms = 20000)
     {
-        for (const HostStatus& s : all)
-            if (s.serial == serial)
-                return &s;
-        return nullptr;
-    }
-    static HostState stateof(const HostPoller& p, unsigned long long serial)
-    {
-        auto all = p.statuses();
-        const HostStatus* s = find(all, serial);
-        return s ? s->state : HostState::connecting;
+        return eventually([&] { return status(t).state == state; }, timeoutms);
     }
 };
 
 } // namespace
 
-TEST_F(HostPollerTest, PollsEachHostLightlyAndAgainAfterTheInterval)
+TEST_F(HostPollerTest, PollsLightlyAgainAndAgainAndKeepsTheFiguresOfASilentHost)
 {
-    HostPoller::intervalms = 200;
-    FakeServer& a = fake();
-    FakeServer& b = fake();
-    b.setreply("get_cc_status", "<cc_status><task_mode>3</task_mode><task_mode_delay>600</task_mode_delay>"
-                                "</cc_status>");
-    HostPoller p;
+    HostPoller::intervalms = 100;
+    PollTarget a = fake(), b = fake();
+    FakeServer& fa = *fakes[0];
+    fakes[1]->setreply("get_cc_status", "<cc_status><task_mode>3</task_mode>"
+                                        "<task_mode_delay>600</task_mode_delay></cc_status>");
     EXPECT_FALSE(p.active());
-    std::vector<PollTarget> targets = {target(a), target(b)};
-    p.settargets(targets);
-    EXPECT_TRUE(p.active());
-    ASSERT_TRUE(a.waitforname("get_project_status", 3));
-    ASSERT_TRUE(b.waitforname("get_project_status", 3));
+    p.settargets({a, b});
+    ASSERT_TRUE(fa.waitforname("get_project_status", 3));
+    ASSERT_TRUE(fakes[1]->waitforname("get_project_status", 3));
     auto all = p.statuses();
     ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].serial, targets[0].serial);
+    EXPECT_EQ(all[0].serial, a.serial);
     for (const HostStatus& s : all) {
         EXPECT_EQ(s.state, HostState::online);
-        EXPECT_TRUE(s.hasfigures);
         EXPECT_EQ(s.figures.version, "7.20.5");
-        EXPECT_EQ(s.figures.total, 6);
         EXPECT_EQ(s.figures.running, 2);
+        EXPECT_EQ(s.figures.total, 6);
         EXPECT_NEAR(s.figures.credit, 4.6, 1e-9);
         EXPECT_GT(s.lastanswer, 0);
     }
     EXPECT_EQ(all[0].figures.taskmode, 2);
     EXPECT_EQ(all[1].figures.taskmode, 3);
     EXPECT_DOUBLE_EQ(all[1].figures.taskmodedelay, 600);
-    // Never the whole state; the version once, while it stays known; a fresh login each time.
-    for (FakeServer* f : {&a, &b}) {
+    // Never the whole state; the version once, while it stays known; a login every time.
+    for (auto& f : fakes) {
         EXPECT_EQ(f->countof("get_state"), 0u);
         EXPECT_EQ(f->countof("exchange_versions"), 1u);
         EXPECT_GE(f->countof("auth2"), 3u);
-        EXPECT_EQ(f->countof("get_cc_status"), f->countof("get_results"));
     }
+
+    const long long answered = status(a).lastanswer;
+    fa.setfault("get_results", Fault::stall);
+    ASSERT_TRUE(reaches(a, HostState::noanswer));
+    EXPECT_EQ(status(a).figures.total, 6) << "the last figures stay, with their time";
+    EXPECT_EQ(status(a).lastanswer, answered);
+    fa.clearfaults();
+    ASSERT_TRUE(reaches(a, HostState::online));
+    EXPECT_EQ(fa.countof("exchange_versions"), 2u) << "after a silence: the client may be new";
     p.stop();
     EXPECT_FALSE(p.active());
     EXPECT_TRUE(p.statuses().empty());
@@ -247,114 +201,52 @@ TEST_F(HostPollerTest, SilentRefusingAndClosedHostsNeverHoldUpTheOthers)
     HostPoller::maxinflight = 4;
     HostPoller::intervalms = 60000;
     TConnect::replytimeoutms = 2000; // the silent ones are still silent when the rest is done
-    std::vector<PollTarget> targets;
     // Silent hosts first, so that they take their slots before anyone else.
-    for (int i = 0; i < 3; ++i) {
-        FakeServer& f = fake();
-        f.setfault("*", Fault::stall);
-        targets.push_back(target(f));
-    }
-    FakeServer& refusing = fake();
-    targets.push_back(target(refusing, "wrong"));
-    int closedport;
-    {
-        FakeServer gone;
-        closedport = gone.port();
-    }
-    targets.push_back(PollTarget{++nextserial, "127.0.0.1", std::to_string(closedport), "pw"});
-    std::vector<FakeServer*> good;
-    for (int i = 0; i < 8; ++i) {
-        good.push_back(&fake());
-        targets.push_back(target(*good.back()));
-    }
-    HostPoller p;
+    std::vector<PollTarget> targets = {fake(Fault::stall), fake(Fault::stall), fake(Fault::stall),
+                                       fake(Fault::none, "wrong"), fake()};
+    for (int i = 0; i < 8; ++i)
+        targets.push_back(fake());
+    fakes[4]->stop(); // nothing listens there any more
     p.settargets(targets);
-    // The good hosts are all done while the silent ones still wait for their first answer.
     for (size_t i = 5; i < targets.size(); ++i)
-        EXPECT_TRUE(eventually([&] { return stateof(p, targets[i].serial) == HostState::online; }, 5000))
-            << i;
-    EXPECT_EQ(stateof(p, targets[0].serial), HostState::connecting);
-    EXPECT_EQ(stateof(p, targets[3].serial), HostState::unauthorized);
-    EXPECT_EQ(stateof(p, targets[4].serial), HostState::offline);
+        EXPECT_TRUE(reaches(targets[i], HostState::online, 5000)) << i;
+    EXPECT_EQ(status(targets[0]).state, HostState::connecting);
+    EXPECT_EQ(status(targets[3]).state, HostState::unauthorized);
+    EXPECT_EQ(status(targets[4]).state, HostState::offline);
     for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(eventually([&] { return stateof(p, targets[i].serial) == HostState::noanswer; }))
-            << i;
-    auto all = p.statuses();
-    EXPECT_FALSE(find(all, targets[0].serial)->hasfigures);
-    EXPECT_EQ(find(all, targets[0].serial)->lastanswer, 0);
+        EXPECT_TRUE(reaches(targets[i], HostState::noanswer)) << i;
+    EXPECT_FALSE(status(targets[0]).hasfigures);
+    EXPECT_EQ(status(targets[0]).lastanswer, 0);
     EXPECT_LE(p.peakinflight(), 4);
-    EXPECT_LE(p.livethreads(), 4);
     EXPECT_GE(p.peakinflight(), 3);
+    EXPECT_LE(p.livethreads(), 4);
 }
 
-TEST_F(HostPollerTest, HostThatGoesSilentKeepsItsLastFigures)
-{
-    HostPoller::intervalms = 100;
-    FakeServer& a = fake();
-    HostPoller p;
-    PollTarget t = target(a);
-    p.settargets({t});
-    ASSERT_TRUE(eventually([&] { return stateof(p, t.serial) == HostState::online; }));
-    const long long answered = p.statuses()[0].lastanswer;
-    a.setfault("get_results", Fault::stall);
-    ASSERT_TRUE(eventually([&] { return stateof(p, t.serial) == HostState::noanswer; }));
-    HostStatus s = p.statuses()[0];
-    EXPECT_TRUE(s.hasfigures);
-    EXPECT_EQ(s.figures.total, 6);
-    EXPECT_EQ(s.lastanswer, answered);
-    a.clearfaults();
-    ASSERT_TRUE(eventually([&] { return stateof(p, t.serial) == HostState::online; }));
-    // After a silence the version is asked for again: the client may have been replaced.
-    EXPECT_EQ(a.countof("exchange_versions"), 2u);
-}
-
-TEST_F(HostPollerTest, HostRemovedWhilePolledIsDroppedAndItsConnectionClosed)
+TEST_F(HostPollerTest, RemovedHostsAndAStopLetGoOfTheirConnectionsAtOnce)
 {
     TConnect::replytimeoutms = 30000; // the break must not come from a time-out
     HostPoller::intervalms = 100;
-    FakeServer& hung = fake();
-    hung.setfault("get_results", Fault::stall);
-    FakeServer& ok = fake();
-    PollTarget h = target(hung), o = target(ok);
-    HostPoller p;
-    p.settargets({h, o});
-    ASSERT_TRUE(hung.waitforname("get_results"));
-    ASSERT_EQ(hung.openconnections(), 1);
-    p.settargets({o});
-    EXPECT_TRUE(eventually([&] { return hung.openconnections() == 0; }, 3000));
-    auto all = p.statuses();
-    ASSERT_EQ(all.size(), 1u);
-    EXPECT_EQ(all[0].serial, o.serial);
+    PollTarget hung = fake(), ok = fake(), silent = fake(Fault::stall);
+    FakeServer& fh = *fakes[0];
+    fh.setfault("get_results", Fault::stall);
+    p.settargets({hung, ok, silent});
+    ASSERT_TRUE(fh.waitforname("get_results"));
+    p.settargets({ok, silent});
+    EXPECT_TRUE(eventually([&] { return fh.openconnections() == 0; }, 3000));
+    ASSERT_EQ(p.statuses().size(), 2u);
+    EXPECT_EQ(p.statuses()[0].serial, ok.serial);
     // Back under the same serial it is a new host, polled from scratch.
-    hung.clearfaults();
-    p.settargets({o, h});
-    EXPECT_TRUE(eventually([&] { return stateof(p, h.serial) == HostState::online; }));
-}
+    fh.clearfaults();
+    p.settargets({ok, hung, silent});
+    EXPECT_TRUE(reaches(hung, HostState::online));
 
-TEST_F(HostPollerTest, StopReturnsAtOnceAndEveryConnectionCloses)
-{
-    TConnect::replytimeoutms = 30000;
-    std::vector<PollTarget> targets;
-    std::vector<FakeServer*> hung;
-    for (int i = 0; i < 3; ++i) {
-        hung.push_back(&fake());
-        hung.back()->setfault("*", Fault::stall);
-        targets.push_back(target(*hung.back()));
-    }
-    HostPoller p;
-    p.settargets(targets);
-    for (FakeServer* f : hung)
-        ASSERT_TRUE(f->waitforname("auth1"));
+    ASSERT_TRUE(fakes[2]->waitforname("auth1"));
     const auto start = Clock::now();
     p.stop();
     // Generous: what is checked is that nothing waits for the 30 s reply time-out.
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
-    for (FakeServer* f : hung)
-        EXPECT_TRUE(eventually([&] { return f->openconnections() == 0; }, 3000));
+    EXPECT_TRUE(eventually([&] { return fakes[2]->openconnections() == 0; }, 3000));
     EXPECT_TRUE(eventually([&] { return p.livethreads() == 0; }, 3000));
-    EXPECT_EQ(p.inflight(), 0);
-    // Open again: a new run of its own, the old threads joined.
-    p.settargets({targets[0]});
-    EXPECT_TRUE(p.active());
+    p.settargets({ok}); // open again: a run of its own, the old threads joined
     EXPECT_EQ(p.livethreads(), 1);
 }

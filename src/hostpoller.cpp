@@ -150,7 +150,9 @@ struct HostPoller::Run {
         bool busy = false;
         bool removed = false;    // dropped from the targets while being polled
         bool silent = false;     // its last poll got no answer
-        Srv* conn = nullptr;     // the poll's connection, while busy
+        // The host's connection of the poller's own, closed between polls. Kept, so that
+        // a name lookup that hangs is waited for again instead of started anew each time.
+        std::unique_ptr<Srv> conn;
     };
 
     std::mutex mutex;
@@ -252,17 +254,19 @@ void HostPoller::Run::work()
         }
         e->busy = true;
         peak = std::max(peak, ++inflight);
-        const PollTarget target = e->target;
         const std::string version = e->silent ? std::string() : e->status.figures.version;
-        auto conn = std::make_unique<Srv>(target.host, target.port, target.password, std::string());
-        e->conn = conn.get();
+        if (!e->conn)
+            e->conn = std::make_unique<Srv>(e->target.host, e->target.port, e->target.password,
+                                            std::string());
+        Srv* conn = e->conn.get();
+        conn->clearabort(); // under the lock: a removal or stop from now on breaks this poll
         hold.unlock();
 
         conn->bindupdater(); // the same waits as the update thread of a current host
         PollResult r = pollonce(*conn, version);
+        conn->disconnect();
 
         hold.lock();
-        e->conn = nullptr;
         --inflight;
         e->busy = false;
         if (e->removed) {
@@ -280,10 +284,6 @@ void HostPoller::Run::work()
             }
             e->due = Clock::now() + std::chrono::milliseconds(intervalms.load());
         }
-        // The connection closes outside the lock (and before the next poll opens one).
-        hold.unlock();
-        conn.reset();
-        hold.lock();
     }
     hold.unlock();
     --live; // last: once it reads 0, every thread is about to return
@@ -346,8 +346,7 @@ void HostPoller::settargets(const std::vector<PollTarget>& targets)
                 if (!e || !e->busy)
                     continue;
                 e->removed = true;
-                if (e->conn)
-                    e->conn->abortio();
+                e->conn->abortio();
                 r.entries.push_back(std::move(e));
             }
             r.wake.notify_all();
@@ -374,7 +373,7 @@ void HostPoller::stop()
         std::lock_guard<std::mutex> hold(run->mutex);
         run->stopping = true;
         for (const auto& e : run->entries)
-            if (e->conn)
+            if (e->busy)
                 e->conn->abortio();
     }
     run->wake.notify_all();

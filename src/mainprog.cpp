@@ -7,9 +7,11 @@
 #include "aboutwin.h"
 #include "addaccmgrform.h"
 #include "addprojectform.h"
+#include "allhostswin.h"
 #include "cfgform.h"
 #include "config.h"
 #include "historywin.h"
+#include "hostpoller.h"
 #include "ndraw.h"
 #include "mainwin.h"
 #include "ncolorpair.h"
@@ -43,6 +45,7 @@ std::unique_ptr<NEvent> esckey()
 MainProg::MainProg()
 {
     gsrvlist = std::make_unique<SrvList>();
+    hostpoller = std::make_unique<HostPoller>();
     lasttime = 0;
     wmain = insert(std::make_unique<MainWin>(NRect{1, 0, LINES - 2, COLS}));
     wmain->setsrv(gsrvlist->current());
@@ -58,6 +61,9 @@ MainProg::~MainProg()
 {
     if (gConfig)
         gConfig->save(); // silent: nobody is left to tell
+    // The window stops the poller when it goes: before the poller itself does.
+    destroybyid("11AllHostsWin");
+    hostpoller.reset();
     // Hosts stop their update threads here, before the windows that show them go.
     gsrvlist.reset();
 }
@@ -132,6 +138,17 @@ void MainProg::switchhost(bool forward)
         gsrvlist->next();
     else
         gsrvlist->prev();
+    hostswitched();
+}
+
+void MainProg::switchhostto(int index)
+{
+    if (gsrvlist->setcurrent(index))
+        hostswitched();
+}
+
+void MainProg::hostswitched()
+{
     wmain->setsrv(gsrvlist->current());
     menu->srv = gsrvlist->current();
     lasttime = 0;
@@ -161,6 +178,8 @@ void MainProg::handlekey(NEvent* ev)
             uistate &= ~kNoticesOpen;
         if (destroybyid("10HistoryWin"))
             uistate &= ~kHistoryOpen;
+        if (destroybyid("11AllHostsWin"))
+            uistate &= ~kAllHostsOpen;
         uistate &= ~kDialogOpen;
         updatestatusline();
     } else if (iskey(key, 'A')) {
@@ -204,6 +223,11 @@ void MainProg::handlekey(NEvent* ev)
         toggledialog("10HistoryWin", kHistoryOpen, [this] {
             menu->disable();
             return std::make_unique<HistoryWin>(gsrvlist->current());
+        });
+    } else if (iskey(key, 'O')) {
+        toggledialog("11AllHostsWin", kAllHostsOpen, [this] {
+            menu->disable();
+            return std::make_unique<AllHostsWin>(*gsrvlist, *hostpoller);
         });
     }
 }
@@ -308,6 +332,17 @@ void MainProg::handlecommand(TuiEvent* ev)
                 return nullptr;
             return std::make_unique<AddAccMgrForm>(30, 65, ev->srv, ev->sdata1);
         });
+        break;
+    case evSWITCHHOST:
+        if (destroybyid("11AllHostsWin"))
+            uistate &= ~kAllHostsOpen;
+        // Enter on the current host only closes the window: its thread goes on as it was.
+        if (knownsrv(ev) && ev->srv != gsrvlist->current()) {
+            for (size_t i = 0; i < gsrvlist->servers.size(); ++i)
+                if (gsrvlist->servers[i].get() == ev->srv)
+                    switchhostto(static_cast<int>(i));
+        }
+        updatestatusline();
         break;
     case evBENCHMARK:
         if (Srv* srv = gsrvlist->current())
@@ -416,6 +451,8 @@ void MainProg::updatestatusline()
           {" U", " Host/User score"}}},
         {kTaskInfoOpen, {{" Esc", " Cancel"}, {" PgUp/PgDn", " Scroll "}}},
         {kNoticesOpen, {{" Esc", " Cancel"}, {" PgUp/PgDn/Home/End", " Scroll"}}},
+        {kAllHostsOpen,
+         {{" Esc", " Cancel"}, {" Up/Dn", " Select"}, {" Enter", " Switch"}, {" s", " Sort"}}},
         {kHistoryOpen,
          {{" Esc", " Cancel"}, {" Up/Dn PgUp/PgDn", " Scroll"}, {" f", " Project"},
           {" e", " Errors"}}},

@@ -10,6 +10,7 @@
 #include "nprogram.h"
 #include "tuievent.h"
 
+class HostPoller;
 class MainWin;
 class TopMenu;
 class NStaticText;
@@ -26,6 +27,7 @@ public:
         kTaskInfoOpen = 4,
         kStatisticsOpen = 8,
         kNoticesOpen = 32,
+        kAllHostsOpen = 64,
         kHistoryOpen = 128,
     };
 
@@ -43,6 +45,8 @@ public:
     MainWin* wmain = nullptr;
     NStaticText* wstatus = nullptr;
     std::unique_ptr<SrvList> gsrvlist;
+    // Polls the other hosts while the all-hosts window is open.
+    std::unique_ptr<HostPoller> hostpoller;
     int uistate = 0;
 
 private:
@@ -51,6 +55,10 @@ private:
     TaskKey* selectedtask() const;
     bool knownsrv(const TuiEvent* ev) const;
     void switchhost(bool forward);
+    // Makes the host at that position of the list current, as N and P do.
+    void switchhostto(int index);
+    // What follows every change of the current host.
+    void hostswitched();
     // A box with the text and a Yes button posting `yes`; No acts like Esc.
     void showconfirm(const std::string& text, std::unique_ptr<NEvent> yes);
     // A box with one button that closes it like Esc.

@@ -198,9 +198,10 @@ std::unique_ptr<Item> Srv::request(const char* fmt, ...)
     va_start(args, fmt);
     auto tree = vrequest(fmt, args);
     va_end(args);
-    if (tree)
+    if (tree) {
         answering = true;
-    else if (sock == -1)
+        lastanswer = static_cast<long long>(time(nullptr));
+    } else if (sock == -1)
         answering = false;
     return tree;
 }
@@ -275,6 +276,7 @@ void Srv::connect()
             return;
         answering = false; // a new connection has still to show that it answers
         TConnect::connect();
+        reached = sock != -1;
         if (sock != -1) {
             msgcheckpending = lastmsgseqno > 0;
             noticesfull = true;

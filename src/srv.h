@@ -45,6 +45,10 @@ public:
     // tasks that left the state, and asks for the client's old results at the first
     // pass and then every oldresultsintervalms.
     void updatehistory();
+    // Makes the calling thread wait on this host like its update thread does (the
+    // connection's own time-outs, no giving up on the locks): for a host that a thread
+    // other than the update thread polls as its own, with no update thread of its own.
+    void bindupdater() { updaterid = std::this_thread::get_id(); }
 
     // Lookups over the newest snapshots. The element returned stays valid only while the
     // caller holds that snapshot itself (PtrList::acquire around the call and the use);
@@ -117,6 +121,11 @@ public:
     // or answers nothing but the login, is of no more use than one that is down.
     std::atomic<bool> answering{false};
     bool isonline() const { return sock != -1 && answering; }
+    // The last connection attempt got through, whether or not the client then answered:
+    // tells a client that takes connections and says nothing from one that is down.
+    std::atomic<bool> reached{false};
+    // When the client last answered a request (time() seconds), 0 before its first answer.
+    std::atomic<long long> lastanswer{0};
     // Unique for the life of the process, unlike the object's address.
     const unsigned long long serial;
     std::string hostid;

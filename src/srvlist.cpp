@@ -94,13 +94,21 @@ Srv* SrvList::current() const
 
 void SrvList::moveby(int step)
 {
-    Srv* cur = current();
-    if (!cur)
+    if (!current())
         return;
-    cur->stopthread();
     int n = static_cast<int>(servers.size());
-    currentindex = ((currentindex + step) % n + n) % n;
+    setcurrent(((currentindex + step) % n + n) % n);
+}
+
+bool SrvList::setcurrent(int index)
+{
+    Srv* cur = current();
+    if (!cur || index < 0 || index >= static_cast<int>(servers.size()))
+        return false;
+    cur->stopthread();
+    currentindex = index;
     current()->startthread();
+    return true;
 }
 
 void SrvList::next()

@@ -26,6 +26,9 @@ public:
     // Make the following / preceding host current, wrapping around at the ends.
     void next();
     void prev();
+    // Makes the host at that position current, as next and prev do; false (nothing
+    // changed) for a position outside the list.
+    bool setcurrent(int index);
 
     std::vector<std::unique_ptr<Srv>> servers;
     int currentindex = -1;

@@ -112,6 +112,7 @@ public:
         // The windows beyond the main screen, by their hot keys.
         addseparator();
         addkey("Notices", "  I", 'I');
+        addkey("All hosts", "  O", 'O');
         addkey("Task history", "  H", 'H');
         finish();
     }

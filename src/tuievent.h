@@ -26,6 +26,8 @@ enum {
     evASCIIMODECHANGE = 14,
     evTRANSPARENTBGMODECHANGE = 15,
     evPOPUPMSG = 16,
+    // The all-hosts window: make `srv` the current host.
+    evSWITCHHOST = 17,
 };
 
 class TuiEvent : public NEvent {

@@ -537,8 +537,10 @@ TEST_F(SrvTest, HostIsOnlineOnlyWhileItAnswers)
 {
     auto s = host();
     EXPECT_FALSE(s->isonline());
+    EXPECT_EQ(s->lastanswer, 0);
     ASSERT_TRUE(s->request("<get_state/>"));
     EXPECT_TRUE(s->isonline());
+    EXPECT_GT(s->lastanswer, 0);
     server.setfault("get_state", Fault::closemidreply, 1);
     EXPECT_FALSE(s->request("<get_state/>"));
     EXPECT_FALSE(s->isonline());
@@ -562,6 +564,10 @@ TEST_F(SrvTest, ClientThatTakesConnectionsButNeverAnswersIsNotOnline)
         // Connected, and (for get_state) even logged in, yet nothing ever comes back.
         ASSERT_TRUE(server.waitforname(silent[0] == '*' ? "auth1" : "get_state", 2)) << silent;
         EXPECT_FALSE(s->isonline()) << silent;
+        EXPECT_TRUE(s->reached) << "it took the connection: " << silent;
+        if (silent[0] == '*') {
+            EXPECT_EQ(s->lastanswer, 0);
+        }
         server.clearfaults();
         EXPECT_TRUE(eventually([&] { return s->isonline(); })) << silent;
         s->jointhread();
@@ -578,6 +584,7 @@ TEST_F(SrvTest, OfflineHostTriesOnlyToReconnect)
     ASSERT_TRUE(eventually([&] { return s.tick >= 20; }));
     s.jointhread();
     EXPECT_EQ(s.sock, -1);
+    EXPECT_FALSE(s.reached);
     EXPECT_TRUE(s.statesnapshots.empty());
     EXPECT_TRUE(s.acctmgrinfosnapshots.refreshpending);
     EXPECT_EQ(openfdcount(), fds);

@@ -138,6 +138,13 @@ TEST_F(SrvListTest, NextAndPrevWrapAround)
     EXPECT_EQ(list.current()->hostid, "three");
     list.next();
     EXPECT_EQ(list.current()->hostid, "one");
+    // A jump to a position moves the thread as next and prev do; outside the list, nothing.
+    EXPECT_TRUE(list.setcurrent(1));
+    EXPECT_EQ(list.current()->hostid, "two");
+    EXPECT_FALSE(list.servers[0]->running);
+    EXPECT_FALSE(list.setcurrent(3));
+    EXPECT_FALSE(list.setcurrent(-1));
+    EXPECT_EQ(list.current()->hostid, "two");
     int running = 0;
     for (auto& s : list.servers)
         running += s->running;

@@ -103,6 +103,41 @@ std::string xmltext(const std::string& s)
     return out;
 }
 
+// Every element <NAME>...</NAME> of the text, each followed by a line end (not nested
+// ones: a result holds no result, a project's list entries hold no project).
+std::string elementsof(const std::string& text, const std::string& name)
+{
+    const std::string open = "<" + name + ">";
+    const std::string close = "</" + name + ">";
+    std::string out;
+    size_t pos = 0;
+    for (;;) {
+        size_t a = text.find(open, pos);
+        if (a == std::string::npos)
+            break;
+        size_t b = text.find(close, a);
+        if (b == std::string::npos)
+            break;
+        b += close.size();
+        out.append(text, a, b - a);
+        out += '\n';
+        pos = b;
+    }
+    return out;
+}
+
+// The text of the first element NAME, empty when there is none.
+std::string elementtext(const std::string& text, const std::string& name)
+{
+    const std::string open = "<" + name + ">";
+    size_t a = text.find(open);
+    if (a == std::string::npos)
+        return std::string();
+    a += open.size();
+    size_t b = text.find("</" + name + ">", a);
+    return b == std::string::npos ? std::string() : text.substr(a, b - a);
+}
+
 } // namespace
 
 Fault faultbyname(const std::string& name, bool& ok)
@@ -307,6 +342,26 @@ std::string FakeServer::answer(Conn& c, const FakeRequest& r, bool& closeafter)
         name[0] != '.' && readfile(replydir_ + "/" + name + ".xml", file))
         return envelope(file);
 
+    // A client answers these from the same state it sends with get_state: derived from
+    // that reply, so one state file serves every request about tasks and projects.
+    if (name == "get_results" || name == "get_project_status" || name == "exchange_versions") {
+        std::string state;
+        auto st = replies_.find("get_state");
+        if (st != replies_.end())
+            state = st->second;
+        else if (!replydir_.empty())
+            readfile(replydir_ + "/get_state.xml", state);
+        if (name == "get_results")
+            return envelope("<results>\n" + elementsof(state, "result") + "</results>");
+        if (name == "get_project_status")
+            return envelope("<projects>\n" + elementsof(state, "project") + "</projects>");
+        std::string major = elementtext(state, "core_client_major_version");
+        if (!major.empty())
+            return envelope("<server_version>\n<major>" + major + "</major>\n<minor>" +
+                            elementtext(state, "core_client_minor_version") +
+                            "</minor>\n<release>" + elementtext(state, "core_client_release") +
+                            "</release>\n</server_version>");
+    }
     if (name == "get_message_count")
         return envelope("<seqno>" + std::to_string(messages_.empty() ? 0 : messages_.back().seqno) +
                         "</seqno>");

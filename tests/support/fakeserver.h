@@ -57,7 +57,8 @@ public:
 
     // Replies. The content is what goes between the reply envelope tags. Lookup order:
     // queued one-shot replies, set replies, files NAME.xml of the reply folder (re-read
-    // on every request), built-in answers (login, message log, commands), and finally
+    // on every request), built-in answers (login, message log, commands; get_results,
+    // get_project_status and exchange_versions made from the get_state reply), and finally
     // "<error>unrecognized op: NAME</error>".
     void setreplydir(const std::string& dir);
     void setreply(const std::string& name, const std::string& content);

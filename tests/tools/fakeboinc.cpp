@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,10 +24,13 @@ namespace {
 const char kHelp[] =
     "usage: fakeboinc [options]\n"
     "A scriptable stand-in for a BOINC client's GUI RPC port on 127.0.0.1.\n"
-    "The first line printed is the port number it listens on.\n"
+    "The first line printed is the port number it listens on (one line per server\n"
+    "with --servers).\n"
     "\n"
     "options:\n"
     "  --port N             listen on port N (default 0: any free port)\n"
+    "  --servers N          run N such servers alike, each on a port of its own (from\n"
+    "                       N up with --port); commands go to all, counts add up\n"
     "  --password PW        GUI RPC password (default empty: no login needed)\n"
     "  --password-file F    take the password from file F (bytes 32..127)\n"
     "  --replies DIR        folder of NAME.xml reply texts, re-read on every request\n"
@@ -95,7 +99,7 @@ bool addfault(FakeServer& server, const std::string& kind, const std::string& na
     return true;
 }
 
-std::string command(FakeServer& server, const std::string& line, bool& quit)
+std::string command(FakeServer& server, const std::string& line, bool& quit, size_t& counted)
 {
     std::string word, rest;
     size_t sp = line.find(' ');
@@ -161,7 +165,7 @@ std::string command(FakeServer& server, const std::string& line, bool& quit)
     } else if (word == "drop") {
         server.dropconnections();
     } else if (word == "count") {
-        return "ok " + std::to_string(server.countof(rest));
+        counted += server.countof(rest);
     } else if (word == "quit") {
         quit = true;
     } else if (!word.empty()) {
@@ -176,6 +180,7 @@ int main(int argc, char** argv)
 {
     static const option longopts[] = {
         {"port", required_argument, nullptr, 'P'},
+        {"servers", required_argument, nullptr, 'S'},
         {"password", required_argument, nullptr, 'w'},
         {"password-file", required_argument, nullptr, 'W'},
         {"replies", required_argument, nullptr, 'r'},
@@ -190,7 +195,7 @@ int main(int argc, char** argv)
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
-    int port = 0, messages = 0;
+    int port = 0, messages = 0, nservers = 1;
     size_t chunk = 3;
     size_t hugesize = size_t(300) << 20;
     bool refuse = false, noauth = false, usestdin = true;
@@ -200,6 +205,7 @@ int main(int argc, char** argv)
     while ((c = getopt_long(argc, argv, "h", longopts, nullptr)) != -1) {
         switch (c) {
         case 'P': port = atoi(optarg); break;
+        case 'S': nservers = atoi(optarg); break;
         case 'w': password = optarg; break;
         case 'W': password = printable(optarg); break;
         case 'r': replies = optarg; break;
@@ -224,31 +230,41 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    FakeServer server(password, port);
-    if (!server.listening()) {
-        fprintf(stderr, "fakeboinc: cannot listen on 127.0.0.1:%d\n", port);
-        return 1;
+    if (nservers < 1 || nservers > 1000) {
+        fputs("fakeboinc: --servers takes 1 to 1000\n", stderr);
+        return 2;
     }
-    if (!replies.empty())
-        server.setreplydir(replies);
-    if (!logfile.empty())
-        server.setlogfile(logfile);
-    server.setrefuselogin(refuse);
-    server.setrequireauth(!noauth);
-    server.setchunksize(chunk);
-    server.sethugesize(hugesize);
-    for (int i = 1; i <= messages; ++i)
-        server.addmessage("Message number " + std::to_string(i), i % 3 ? "" : "Alpha@Home");
-    for (const std::string& f : faults) {
-        size_t colon = f.find(':');
-        std::string error;
-        if (colon == std::string::npos ||
-            !addfault(server, f.substr(0, colon), f.substr(colon + 1), -1, error)) {
-            fprintf(stderr, "fakeboinc: bad --fault %s\n", f.c_str());
-            return 2;
+    std::vector<std::unique_ptr<FakeServer>> servers;
+    for (int i = 0; i < nservers; ++i) {
+        const int p = port ? port + i : 0;
+        servers.push_back(std::make_unique<FakeServer>(password, p));
+        FakeServer& server = *servers.back();
+        if (!server.listening()) {
+            fprintf(stderr, "fakeboinc: cannot listen on 127.0.0.1:%d\n", p);
+            return 1;
+        }
+        if (!replies.empty())
+            server.setreplydir(replies);
+        if (!logfile.empty())
+            server.setlogfile(logfile);
+        server.setrefuselogin(refuse);
+        server.setrequireauth(!noauth);
+        server.setchunksize(chunk);
+        server.sethugesize(hugesize);
+        for (int m = 1; m <= messages; ++m)
+            server.addmessage("Message number " + std::to_string(m), m % 3 ? "" : "Alpha@Home");
+        for (const std::string& f : faults) {
+            size_t colon = f.find(':');
+            std::string error;
+            if (colon == std::string::npos ||
+                !addfault(server, f.substr(0, colon), f.substr(colon + 1), -1, error)) {
+                fprintf(stderr, "fakeboinc: bad --fault %s\n", f.c_str());
+                return 2;
+            }
         }
     }
-    printf("%d\n", server.port());
+    for (const auto& server : servers)
+        printf("%d\n", server->port());
     fflush(stdout);
 
     std::string pending;
@@ -272,11 +288,20 @@ int main(int argc, char** argv)
             pending.erase(0, nl + 1);
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
-            std::string answer = command(server, line, quit);
+            std::string answer;
+            size_t counted = 0;
+            for (const auto& server : servers) {
+                answer = command(*server, line, quit, counted);
+                if (answer != "ok")
+                    break;
+            }
+            if (answer == "ok" && line.compare(0, 6, "count ") == 0)
+                answer = "ok " + std::to_string(counted);
             printf("%s\n", answer.c_str());
             fflush(stdout);
         }
     }
-    server.stop();
+    for (const auto& server : servers)
+        server->stop();
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 
 #include "item.h"
 #include "ncolorpair.h"
@@ -16,15 +17,13 @@
 
 namespace {
 
-// Column widths, but for the file name's and the state's.
-constexpr int kProjectCols = 14;
+// Column widths, but for the names'.
 constexpr int kDirCols = 4;
 constexpr int kSizeCols = 8;
 constexpr int kDoneCols = 13;
 constexpr int kSpeedCols = 11;
 constexpr int kTimeCols = 8;
 constexpr int kStateCols = 22; // what the window makes room for; longer ones are cut
-constexpr int kFileMin = 12;
 constexpr int kFileMax = 40;
 
 // A number the client sent, 0 when it is missing or no real number.
@@ -72,12 +71,6 @@ std::string fitted(std::string text, int width, bool alignright = false)
         mbstrtrunc(text, width);
     std::string pad(static_cast<size_t>(std::max(width - mbstrlen(text), 0)), ' ');
     return alignright ? pad + text : text + pad;
-}
-
-int linewidth(int filewidth)
-{
-    return kProjectCols + filewidth + kDirCols + kSizeCols + kDoneCols + kSpeedCols + kTimeCols +
-           kStateCols + 8;
 }
 
 } // namespace
@@ -162,13 +155,53 @@ std::vector<std::string> transfercells(const TransferRow& r)
     };
 }
 
-std::string transferline(const std::vector<std::string>& cells, int filewidth)
+int TransferLayout::width() const
+{
+    return project + 1 + file + 1 + kDirCols + (size ? kSizeCols + 1 : 0) +
+           (done ? kDoneCols + 1 : 0) + (speed ? kSpeedCols + 1 : 0) + (time ? kTimeCols + 1 : 0) +
+           1 + kStateCols;
+}
+
+TransferLayout transferlayout(int cols, int longestname)
+{
+    TransferLayout l;
+    l.file = std::min(std::max(longestname, 12), kFileMax);
+    // The file name gives up what is too much, down to `least` characters.
+    auto shrinkfile = [cols](TransferLayout& t, int least) {
+        t.file = std::min(t.file, std::max(least, t.file - (t.width() - cols)));
+    };
+    // What goes, in turn, until the line fits (or nothing more can go).
+    const std::function<void(TransferLayout&)> steps[] = {
+        [&](TransferLayout& t) { shrinkfile(t, 12); },
+        [](TransferLayout& t) { t.project = 10; },
+        [](TransferLayout& t) { t.speed = false; },
+        [](TransferLayout& t) { t.time = false; },
+        [&](TransferLayout& t) { shrinkfile(t, 8); },
+        [](TransferLayout& t) { t.size = false; },
+        [](TransferLayout& t) { t.done = false; },
+    };
+    for (const auto& step : steps) {
+        if (l.width() <= cols)
+            break;
+        step(l);
+    }
+    return l;
+}
+
+std::string transferline(const std::vector<std::string>& cells, const TransferLayout& l)
 {
     auto cell = [&cells](size_t i) { return i < cells.size() ? cells[i] : std::string(); };
-    return fitted(cell(0), kProjectCols) + " " + fitted(cell(1), filewidth) + " " +
-           fitted(cell(2), kDirCols) + " " + fitted(cell(3), kSizeCols, true) + " " +
-           fitted(cell(4), kDoneCols, true) + " " + fitted(cell(5), kSpeedCols, true) + " " +
-           fitted(cell(6), kTimeCols, true) + "  " + cell(7);
+    std::string out = fitted(cell(0), l.project) + " " + fitted(cell(1), l.file) + " " +
+                      fitted(cell(2), kDirCols);
+    if (l.size)
+        out += " " + fitted(cell(3), kSizeCols, true);
+    if (l.done)
+        out += " " + fitted(cell(4), kDoneCols, true);
+    if (l.speed)
+        out += " " + fitted(cell(5), kSpeedCols, true);
+    if (l.time)
+        out += " " + fitted(cell(6), kTimeCols, true);
+    return out + "  " + cell(7);
 }
 
 TransfersWin::TransfersWin(Srv* s)
@@ -247,15 +280,16 @@ void TransfersWin::updatedata()
     const int yellow = getcolorpair(3, bg) | A_BOLD;
     std::vector<std::vector<std::string>> cells;
     cells.reserve(rows.size());
-    int widest = kFileMin;
+    int widest = 0;
     for (const TransferRow& r : rows) {
         cells.push_back(transfercells(r));
         widest = std::max(widest, mbstrlen(cells.back()[1]));
     }
-    filewidth = std::min(widest, kFileMax);
+    // The frame and a blank on each side take four columns; two more stay free around it.
+    layout = transferlayout(COLS - 6, widest);
     header->settext(cyan, "%s",
                     transferline({"Project", "File", "Dir", "Size", "Done", "Speed", "Time", "State"},
-                                 filewidth)
+                                 layout)
                         .c_str());
     list->clearcontent();
     if (!message.empty()) {
@@ -265,7 +299,7 @@ void TransfersWin::updatedata()
         for (size_t i = 0; i < rows.size(); ++i) {
             auto line = std::make_unique<NAttrString>();
             line->appendtext(rows[i].failed ? red : rows[i].active ? yellow : white,
-                             transferline(cells[i], filewidth));
+                             transferline(cells[i], layout));
             list->addstring(&rows[i], std::move(line));
         }
         int at = -1;
@@ -285,7 +319,7 @@ void TransfersWin::fitsize()
     const int lines = std::max(1, list->getstringcount());
     const int listrows = std::max(1, std::min(lines, LINES - 8));
     const int rowsnow = std::min(listrows + 3, std::max(LINES, 1));
-    const int colsnow = std::max(1, std::min(linewidth(filewidth) + 4, COLS - 2));
+    const int colsnow = std::max(1, std::min(layout.width() + 4, COLS - 2));
     if (rowsnow == rect.rows && colsnow == rect.cols)
         return;
     // From the top left corner, so that the larger window always fits the screen.

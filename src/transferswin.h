@@ -39,8 +39,24 @@ std::string bytestext(double bytes);
 // The row's columns, in the window's order: project, file, direction, size, done with
 // its percentage, speed, time so far, state.
 std::vector<std::string> transfercells(const TransferRow& row);
-// The columns laid out as one line, the file name in `filewidth` characters.
-std::string transferline(const std::vector<std::string>& cells, int filewidth);
+// How the columns share a line: the widths of the two names, and which of the figures
+// are shown (a narrow screen loses the speed and the time first, then the size, so that
+// the state keeps its place).
+struct TransferLayout {
+    int project = 14;
+    int file = 12;
+    bool size = true;
+    bool done = true;
+    bool speed = true;
+    bool time = true;
+    // Characters a line takes, with room for the state.
+    int width() const;
+};
+// The widest layout for lines of `cols` characters whose longest file name has
+// `longestname` characters.
+TransferLayout transferlayout(int cols, int longestname);
+// The columns laid out as one line.
+std::string transferline(const std::vector<std::string>& cells, const TransferLayout& layout);
 
 class TransfersWin : public NDialog {
 public:
@@ -73,7 +89,7 @@ private:
     void moveselection(int delta);
 
     uint64_t openstamp = 0; // the snapshot there was at the start: older than the window
-    int filewidth = 12;
+    TransferLayout layout;
 };
 
 #endif

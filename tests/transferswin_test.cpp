@@ -99,11 +99,26 @@ TEST(TransferLines, SizesAndLayout)
         EXPECT_EQ(bytestext(s.bytes), s.want) << s.bytes;
 
     // Names to their columns, numbers to the right of theirs, the state last and whole.
-    EXPECT_EQ(transferline({"Alpha@Home Project", "a.dat", "up", "4.50 KB", "0 B 0%", "-", "2s",
-                            "retry in 3m 59s"},
-                           12),
+    const Cells cells{"Alpha@Home Project", "a.dat", "up", "4.50 KB", "0 B 0%", "-", "2s",
+                      "retry in 3m 59s"};
+    EXPECT_EQ(transferline(cells, transferlayout(200, 5)),
               "Alpha@Home Pro a.dat        up    4.50 KB        0 B 0%           -       2s  "
               "retry in 3m 59s");
+    // A narrower screen takes room from the names first, then drops figures, never the state.
+    const struct {
+        int cols, longestname;
+        const char* want;
+    } widths[] = {
+        {200, 60, "Alpha@Home Pro a.dat                                    up    4.50 KB"},
+        {114, 35, "Alpha@Home Pro a.dat                       up    4.50 KB"},
+        {80, 30, "Alpha@Home a.dat        up    4.50 KB        0 B 0%  retry in 3m 59s"},
+        {40, 30, "Alpha@Home a.dat    up    retry in 3m 59s"},
+    };
+    for (const auto& w : widths) {
+        const TransferLayout l = transferlayout(w.cols, w.longestname);
+        EXPECT_LE(l.width(), std::max(w.cols, 47)) << w.cols; // names, direction and state stay
+        EXPECT_EQ(transferline(cells, l).substr(0, std::string(w.want).size()), w.want) << w.cols;
+    }
 }
 
 TEST(TransferLines, SnoozeCaption)

@@ -40,11 +40,11 @@ class TransfersTest(VarnixTestCase):
         s.wait_for("task_two")
         return s
 
-    def menu_item(self, s, rights, downs, name):
-        """Opens the menu where it was left, moves right, walks down to an item (`name`
-        shows once the submenu is open) and runs it."""
+    def menu_item(self, s, rights, downs, shown):
+        """Opens the menu where it was left, moves right, waits for the submenu (by an item
+        it shows), walks down to an item and runs it."""
         s.send_keys("F9", *rights)
-        s.wait_for(name)
+        s.wait_for(shown)
         for _ in range(downs):
             s.send_keys("Down")
         s.send_keys("Enter")
@@ -62,6 +62,17 @@ class TransfersTest(VarnixTestCase):
         down = [r for r in rows if "beta_in_1" in r][0]
         self.assertRegex(down, r"down +2\.40 MB +1\.20 MB 50% +12\.3 KB/s +1h 2m +active")
         self.assertEqual(rows[-1].rstrip(), HINTS)
+        # A resized screen has it in its middle again.
+        s.resize(100, 30)
+
+        def centred(rows):
+            top = [r for r in rows if " File transfers " in r]
+            if not top:
+                return False
+            left, right = top[0].find("\u250c"), top[0].rfind("\u2510")
+            return 0 <= left < right and abs((left + right) / 2 - 49.5) <= 1
+
+        s.wait_until(centred, what="the window centred on the smaller screen")
         # Every other key stays in the window.
         s.send_keys("V")
         time.sleep(0.5)
@@ -96,17 +107,17 @@ class TransfersTest(VarnixTestCase):
         n = len(self.client.requests("get_file_transfers"))
         time.sleep(3)
         self.assertEqual(len(self.client.requests("get_file_transfers")), n)
-        s.wait_until(lambda r: "Statistics |" in r[-1], what="the main status line")
+        s.wait_until(lambda r: "F9/M Menu" in r[-1], what="the main status line")
         # From the View menu; an empty list and a client that knows no transfers say so.
         self.client.set_reply("get_file_transfers", "<file_transfers/>")
-        self.menu_item(s, ["Right"], 24, "File transfers")
+        self.menu_item(s, ["Right"], 24, "Task number column")  # to File transfers
         s.wait_for("No file transfers")
         self.client.set_reply("get_file_transfers",
                               "<error>unrecognized op: get_file_transfers/</error>")
         s.wait_for("File transfers: not supported by this client", timeout=10)
         s.send_keys("Escape")
         s.wait_gone(" File transfers ")
-        self.assertIn("Statistics |", s.capture()[-1])
+        self.assertIn("F9/M Menu", s.capture()[-1])
         self.quit(s)
 
     def test_snooze(self):

@@ -43,7 +43,8 @@ std::string textof(const Item* parent, const char* name)
 // A flag sent either as an empty element or as 0/1.
 bool flagof(const Item* it)
 {
-    return it && (it->value().find_first_not_of(" \t\r\n") == std::string::npos || it->intvalue() != 0);
+    return it &&
+           (it->value().find_first_not_of(" \t\r\n") == std::string::npos || it->intvalue() != 0);
 }
 
 // The client's words for the errors a transfer ends with.
@@ -269,7 +270,8 @@ void TransfersWin::updatedata()
                 message = "No file transfers";
         } else {
             const SrvAnswer a = answerof(snap.get());
-            message = "File transfers: " + displaytext(a.isok() ? std::string("no list in the reply") : a.text);
+            message = "File transfers: " +
+                      displaytext(a.isok() ? std::string("no list in the reply") : a.text);
         }
     }
 
@@ -382,7 +384,8 @@ void TransfersWin::handlekey(int key)
     case 'A':
     case 'a':
         if (sel && srv)
-            putevent(std::make_unique<TuiEvent>(evABORTTRANSFER, srv, sel->projecturl, sel->filename).release());
+            putevent(std::make_unique<TuiEvent>(evABORTTRANSFER, srv, sel->projecturl, sel->filename)
+                         .release());
         break;
     default:
         break; // swallowed while the window is open

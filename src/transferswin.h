@@ -28,7 +28,8 @@ struct TransferRow {
     double timesofar = 0; // seconds spent on it
     bool active = false;  // moving now
     bool failed = false;  // given up: the state is the error
-    std::string state;    // "active", "retry in 3m 12s", "project backoff 1h", "pending" or the error
+    // "active", "retry in 3m 12s", "project backoff 1h", "pending" or the error
+    std::string state;
 };
 
 // One "file_transfer" of a get_file_transfers reply; waits count from `now` (seconds

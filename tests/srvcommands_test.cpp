@@ -447,18 +447,3 @@ TEST(AnswerTest, RepliesReadAsAnswers)
         EXPECT_EQ(a.text, c.text) << (c.reply ? c.reply : "none");
     }
 }
-
-TEST(AnswerTest, ModeDelaysOfAStatus)
-{
-    auto cc = parse("<cc_status><task_mode>3</task_mode><task_mode_perm>2</task_mode_perm>"
-                    "<task_mode_delay>3599.14</task_mode_delay><gpu_mode>1</gpu_mode>"
-                    "<gpu_mode_delay>60</gpu_mode_delay><network_mode>3</network_mode>"
-                    "<network_mode_delay>nan</network_mode_delay></cc_status>");
-    ModeDelay run = modedelay(cc.get(), ModeKind::run);
-    EXPECT_DOUBLE_EQ(run.left, 3599.14);
-    EXPECT_EQ(run.perm, 2);
-    EXPECT_TRUE(run.snoozed());
-    EXPECT_FALSE(modedelay(cc.get(), ModeKind::gpu).snoozed()) << "held at always: no snooze";
-    EXPECT_EQ(modedelay(cc.get(), ModeKind::network).left, 0) << "no number, no delay";
-    EXPECT_FALSE(modedelay(nullptr, ModeKind::run).snoozed());
-}

@@ -24,6 +24,7 @@
 #include "statwin.h"
 #include "taskformat.h"
 #include "taskinfowin.h"
+#include "transferswin.h"
 #include "textutil.h"
 #include "topmenu.h"
 #include "taskwin.h"
@@ -61,6 +62,8 @@ MainProg::~MainProg()
 {
     if (gConfig)
         gConfig->save(); // silent: nobody is left to tell
+    // The transfers window tells its host to stop polling as it goes: before the host.
+    destroybyid("12TransfersWin");
     // The window stops the poller when it goes: before the poller itself does.
     destroybyid("11AllHostsWin");
     hostpoller.reset();
@@ -127,6 +130,8 @@ void MainProg::eventhandle(NEvent* ev)
         handlekey(ev);
     else if (ev->type == evPROG)
         handlecommand(static_cast<TuiEvent*>(ev));
+    else if (ev->type == evTIMER)
+        expirenote();
 }
 
 void MainProg::switchhost(bool forward)
@@ -180,6 +185,8 @@ void MainProg::handlekey(NEvent* ev)
             uistate &= ~kHistoryOpen;
         if (destroybyid("11AllHostsWin"))
             uistate &= ~kAllHostsOpen;
+        if (destroybyid("12TransfersWin"))
+            uistate &= ~kTransfersOpen;
         uistate &= ~kDialogOpen;
         updatestatusline();
     } else if (iskey(key, 'A')) {
@@ -206,6 +213,11 @@ void MainProg::handlekey(NEvent* ev)
         toggledialog("7StatWin", kStatisticsOpen, [this] {
             menu->disable();
             return std::make_unique<StatWin>(gsrvlist->current());
+        });
+    } else if (iskey(key, 'T')) {
+        toggledialog("12TransfersWin", kTransfersOpen, [this] {
+            menu->disable();
+            return std::make_unique<TransfersWin>(gsrvlist->current());
         });
     } else if (iskey(key, 'M') || key == KEY_F(9)) {
         if (menu->enableflag)
@@ -268,6 +280,8 @@ void MainProg::handlecommand(TuiEvent* ev)
             uistate &= ~kNoticesOpen;
         if (destroybyid("10HistoryWin"))
             uistate &= ~kHistoryOpen;
+        if (destroybyid("12TransfersWin"))
+            uistate &= ~kTransfersOpen;
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);
@@ -387,17 +401,127 @@ void MainProg::handlecommand(TuiEvent* ev)
     case evPOPUPMSG:
         shownotice(ev->sdata1 + "\n" + ev->sdata2, "Ok", {'O', 'o', 27, 10});
         break;
+    case evABORTTRANSFER:
+    case evSHUTDOWN:
+    case evCLIENTOP:
+    case evSNOOZE:
+    case evCLOSEBOX:
+        handlecontrol(ev);
+        break;
     default:
         break;
     }
 }
 
-void MainProg::showconfirm(const std::string& text, std::unique_ptr<NEvent> yes)
+Srv* MainProg::controlsrv(const TuiEvent* ev) const
+{
+    if (!ev->srv)
+        return gsrvlist->current();
+    return knownsrv(ev) ? ev->srv : nullptr;
+}
+
+void MainProg::handlecontrol(TuiEvent* ev)
+{
+    Srv* srv = controlsrv(ev);
+    switch (ev->keycode) {
+    case evABORTTRANSFER: {
+        if (ev->bdata1) {
+            if (srv)
+                showanswer("Abort transfer", srv->aborttransfer(ev->sdata1, ev->sdata2));
+            closemessagebox();
+            break;
+        }
+        if (!srv)
+            break;
+        auto yes = std::make_unique<TuiEvent>(evABORTTRANSFER, srv, ev->sdata1, ev->sdata2);
+        yes->bdata1 = true;
+        // No leaves the transfers window open, where Esc would close it with the box.
+        showconfirm("Please Confirm\n\nFile   : " + displaytext(ev->sdata2) + "\nOperation : Abort",
+                    std::move(yes), std::make_unique<TuiEvent>(evCLOSEBOX));
+        break;
+    }
+    case evSHUTDOWN: {
+        if (ev->bdata1) {
+            if (srv)
+                showanswer("Shut down client", srv->quitclient());
+            closemessagebox();
+            lasttime = 0; // the caption tells at once what became of the host
+            break;
+        }
+        if (!srv)
+            break;
+        auto yes = std::make_unique<TuiEvent>(evSHUTDOWN, srv, "", "");
+        yes->bdata1 = true;
+        std::string label = srv->hostid.empty() ? std::string() : "(" + srv->hostid + ")";
+        showconfirm("Please Confirm\n\nHost   : " + displaytext(srv->host + ":" + srv->port + label) +
+                        "\nOperation : Shut down client",
+                    std::move(yes));
+        break;
+    }
+    case evCLIENTOP:
+        if (!srv)
+            break;
+        switch (ev->idata) {
+        case opRETRYTRANSFER:
+            showanswer("Retry transfer", srv->retrytransfer(ev->sdata1, ev->sdata2));
+            break;
+        case opREADCONFIG:
+            showanswer("Read config files", srv->readccconfig());
+            break;
+        case opREADPREFS:
+            showanswer("Read local prefs file", srv->readglobalprefsoverride());
+            break;
+        case opNETWORKAVAILABLE:
+            showanswer("Retry pending transfers", srv->networkavailable());
+            break;
+        default:
+            break;
+        }
+        break;
+    case evSNOOZE: {
+        if (!srv || ev->idata < 0 || ev->idata > 2)
+            break;
+        const ModeKind kind = static_cast<ModeKind>(ev->idata);
+        if (ev->bdata1)
+            showanswer("Cancel snooze", srv->setmodefor(kind, ev->sdata1, 0));
+        else
+            showanswer("Snooze", srv->setmodefor(kind, "never", 3600));
+        break;
+    }
+    case evCLOSEBOX:
+        closemessagebox();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainProg::showanswer(const std::string& what, const SrvAnswer& answer)
+{
+    if (answer.isok())
+        return;
+    statusnote = " " + what + ": " + displaytext(answer.text);
+    // Shown for at least this long: the timer ticks every few seconds.
+    statusnoteuntil = std::time(nullptr) + 5;
+    updatestatusline();
+}
+
+void MainProg::expirenote()
+{
+    if (statusnote.empty() || std::time(nullptr) < statusnoteuntil)
+        return;
+    statusnote.clear();
+    updatestatusline();
+}
+
+void MainProg::showconfirm(const std::string& text, std::unique_ptr<NEvent> yes,
+                           std::unique_ptr<NEvent> no)
 {
     menu->disable();
     auto box = std::make_unique<NMessageBox>(text.c_str());
     box->addbutton(std::make_unique<NMButton>("Yes", std::move(yes), std::initializer_list<int>{'Y', 'y'}));
-    box->addbutton(std::make_unique<NMButton>("No", esckey(), std::initializer_list<int>{'N', 'n', 27}));
+    box->addbutton(std::make_unique<NMButton>("No", no ? std::move(no) : esckey(),
+                                              std::initializer_list<int>{'N', 'n', 27}));
     insert(std::move(box));
     uistate |= kDialogOpen;
     updatestatusline();
@@ -450,6 +574,8 @@ void MainProg::updatestatusline()
          {{" Esc", " Cancel"}, {" PgUp/PgDn", " V.Scroll"}, {" Left/Right", " H.Scroll"},
           {" U", " Host/User score"}}},
         {kTaskInfoOpen, {{" Esc", " Cancel"}, {" PgUp/PgDn", " Scroll "}}},
+        {kTransfersOpen,
+         {{" Esc", " Cancel"}, {" Up/Dn", " Select"}, {" R", " Retry"}, {" A", " Abort"}}},
         {kNoticesOpen, {{" Esc", " Cancel"}, {" PgUp/PgDn/Home/End", " Scroll"}}},
         {kAllHostsOpen,
          {{" Esc", " Cancel"}, {" Up/Dn", " Select"}, {" Enter", " Switch"}, {" s", " Sort"}}},
@@ -471,6 +597,11 @@ void MainProg::updatestatusline()
             s->appendstring(text, "%s", what);
             first = false;
         }
+    }
+    // A client's answer to a control stands in for the keys while it lasts.
+    if (!statusnote.empty()) {
+        s->settext(getcolorpair(COLOR_WHITE, COLOR_RED) | A_BOLD, "%s", statusnote.c_str());
+        return;
     }
     if (uistate > kTaskSelected)
         return;

@@ -3,6 +3,7 @@
 #ifndef VARNIX_MAINPROG_H
 #define VARNIX_MAINPROG_H
 
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,6 +27,7 @@ public:
         kDialogOpen = 2,
         kTaskInfoOpen = 4,
         kStatisticsOpen = 8,
+        kTransfersOpen = 16,
         kNoticesOpen = 32,
         kAllHostsOpen = 64,
         kHistoryOpen = 128,
@@ -59,11 +61,23 @@ private:
     void switchhostto(int index);
     // What follows every change of the current host.
     void hostswitched();
-    // A box with the text and a Yes button posting `yes`; No acts like Esc.
-    void showconfirm(const std::string& text, std::unique_ptr<NEvent> yes);
+    // A box with the text and a Yes button posting `yes`; No acts like Esc, or posts `no`.
+    void showconfirm(const std::string& text, std::unique_ptr<NEvent> yes,
+                     std::unique_ptr<NEvent> no = nullptr);
     // A box with one button that closes it like Esc.
     void shownotice(const std::string& text, const char* label, std::initializer_list<int> keys);
     void closemessagebox();
+    // The host a client control is for: the event's own, or the current one when the
+    // event names none; null when its host is gone.
+    Srv* controlsrv(const TuiEvent* ev) const;
+    void handlecontrol(TuiEvent* ev);
+    // Shows what a client answered to `what` in the status line for a few seconds, when
+    // it is an error; a success shows nothing.
+    void showanswer(const std::string& what, const SrvAnswer& answer);
+    void expirenote();
+
+    std::string statusnote; // the answer on show, empty when none
+    std::time_t statusnoteuntil = 0;
     // Turns the task list's selection highlight on or off.
     void showselection(bool on);
     // Deletes the open dialog of that class and clears its uistate bit; otherwise opens

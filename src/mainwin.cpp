@@ -202,9 +202,35 @@ void MainWin::updatecaption()
             caption.append(alarm, "%s", "unauthorized!");
         else if (!srv->isonline())
             caption.append(alarm, "%s", "offline!");
+        else
+            addsnoozecaption(caption, srv);
     }
     if (caption != old)
         refresh();
+}
+
+std::string snoozecaption(const ModeDelay& run, const ModeDelay& gpu, const ModeDelay& network)
+{
+    std::string out;
+    auto add = [&out](const ModeDelay& d, const char* what) {
+        if (!d.snoozed())
+            return;
+        if (!out.empty())
+            out += ", ";
+        out += what + shortduration(d.left, true);
+    };
+    add(run, "snoozed ");
+    add(gpu, "GPU snoozed ");
+    add(network, "network snoozed ");
+    return out;
+}
+
+void MainWin::addsnoozecaption(NAttrString& line, Srv* s)
+{
+    std::string text = snoozecaption(s->modedelaynow(ModeKind::run), s->modedelaynow(ModeKind::gpu),
+                                     s->modedelaynow(ModeKind::network));
+    if (!text.empty())
+        line.append(getcolorpair(COLOR_YELLOW, getbgcolor()) | A_BOLD, "%s ", text.c_str());
 }
 
 namespace {

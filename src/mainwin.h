@@ -10,6 +10,7 @@
 #include "nattrstring.h"
 #include "ngroup.h"
 
+struct ModeDelay;
 class InfoPanel;
 class MsgWin;
 class NHLine;
@@ -17,6 +18,10 @@ class NScrollBar;
 class NStaticText;
 class Srv;
 class TaskWin;
+
+// "snoozed 42m", "GPU snoozed 10m", ... for the modes the client holds suspended for a
+// while, joined by commas; empty when none is.
+std::string snoozecaption(const ModeDelay& run, const ModeDelay& gpu, const ModeDelay& network);
 
 class MainWin : public NGroup {
 public:
@@ -50,6 +55,8 @@ public:
     int wtaskheightpercent = 5000;
 
 private:
+    // Tells in the caption how long the host's snoozes last.
+    static void addsnoozecaption(NAttrString& line, Srv* s);
     void readsplit();
     void changesplit(bool grow);
     void drawcaption();

@@ -352,8 +352,10 @@ void Srv::updatethread()
                 pollinto(*this, diskusagesnapshots, "<get_disk_usage/>");
             // The flags are cleared before the request: a mode change or account manager
             // command made while the reply is on its way asks for one more fetch.
-            if (forceccstatus.exchange(false) || ccstatussnapshots.empty() || t % 600 == 0)
+            if (forceccstatus.exchange(false) || ccstatussnapshots.empty() || t % 600 == 0) {
                 pollinto(*this, ccstatussnapshots, "<get_cc_status/>");
+                noteccstatus();
+            }
             if (acctmgrinfosnapshots.refreshpending.exchange(false)) {
                 acctmgrinfosnapshots.push(request("<acct_mgr_info/>"));
                 acctmgrinfosnapshots.release(nullptr);
@@ -362,6 +364,9 @@ void Srv::updatethread()
             // no notices is asked no more often than that.
             if (noticesdue.exchange(false) || t % 60 == 0)
                 updatenotices();
+            // Only while a window shows them: every second pass, or at the next one when asked.
+            if (pollfiletransfers && (filetransfersnapshots.refreshpending || t % 2 == 0))
+                pollinto(*this, filetransfersnapshots, "<get_file_transfers/>");
         }
         if (keephistory)
             updatehistory();

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,32 @@
 #include "statelookup.h"
 #include "taskhistory.h"
 #include "tconnect.h"
+
+// What a client said to a command, in words the interface can show.
+struct SrvAnswer {
+    enum Kind { ok, error, unsupported, noanswer };
+    Kind kind = noanswer;
+    std::string text; // empty when ok; else the client's error or what went wrong
+    bool isok() const { return kind == ok; }
+};
+// Reads a command's reply (null when none came): "<error>unrecognized op: ...</error>"
+// is a request the client does not know; any other "error", "failure" or a nonzero
+// "error_num" is a refusal; everything else counts as done.
+SrvAnswer answerof(const Item* reply);
+
+// The client's three modes, as its set_*_mode requests and its status name them.
+enum class ModeKind { run, gpu, network };
+// A mode the client holds for a while: seconds left (0 when none), the mode now and the
+// one it goes back to (1 always, 2 by preferences, 3 suspended, 0 unknown).
+struct ModeDelay {
+    double left = 0;
+    int mode = 0;
+    int perm = 0;
+    // Suspended for a while: what a snooze does.
+    bool snoozed() const { return left > 0 && mode == 3; }
+};
+// The delay of one mode in a get_cc_status reply, as the client counted it when it answered.
+ModeDelay modedelay(const Item* ccstatus, ModeKind kind);
 
 class Srv : public TConnect {
 public:
@@ -80,6 +107,21 @@ public:
     bool accountmanager(const std::string& url, const std::string& name, const std::string& password,
                         bool useconfigfile, std::string& errortext);
 
+    // Client controls beyond the modes and tasks; each gives the client's answer.
+    SrvAnswer retrytransfer(const std::string& projecturl, const std::string& filename);
+    SrvAnswer aborttransfer(const std::string& projecturl, const std::string& filename);
+    SrvAnswer readccconfig();
+    SrvAnswer readglobalprefsoverride();
+    // Tells the client the network is back: it retries what waits for it at once.
+    SrvAnswer networkavailable();
+    // Ends the client itself.
+    SrvAnswer quitclient();
+    // Sets a mode ("always", "auto" or "never") for `seconds`, 0 for good; a snooze is
+    // "never" for an hour. Asks for a fresh status, like the mode commands.
+    SrvAnswer setmodefor(ModeKind kind, const std::string& mode, int seconds);
+    // The newest status's delay of a mode, less the time since that status came.
+    ModeDelay modedelaynow(ModeKind kind);
+
     PtrList messagesnapshots;
     // Client's message sequence number at the last fetch; written under messagesnapshots' lock.
     std::atomic<int> lastmsgseqno{0};
@@ -114,6 +156,10 @@ public:
     TaskHistory history;
     static std::atomic<bool> keephistory;
     static std::atomic<int> oldresultsintervalms;
+    // The client's file transfers, polled only while pollfiletransfers is set (by the
+    // window that shows them); setting refreshpending asks for them at the next pass.
+    PtrList filetransfersnapshots;
+    std::atomic<bool> pollfiletransfers{false};
     std::atomic<bool> forceccstatus{false};
     std::atomic<bool> unauthorized{false};
     // The client has answered a request on the current connection and its last exchange
@@ -149,12 +195,18 @@ public:
     static std::atomic<int> interactivereplyms;
     // Text given back by the account commands for input the request cannot hold.
     static const char* const kInputTooLong;
+    // What a command gives for a request the client does not know.
+    static const char* const kNotSupported;
 
 private:
     // The exchange itself, without connecting (login runs inside the connect).
     std::unique_ptr<Item> vrequest(const char* fmt, va_list args);
     std::unique_ptr<Item> vrequestf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     void pollwait();
+    // Sends one control request and reads its answer.
+    SrvAnswer control(const std::string& body);
+    // Notes when the newest client status came, for the countdowns of its delays.
+    void noteccstatus();
     // Whether the client's message `last` is still the one we hold (1), another one
     // (0: a new log), or unknown because the exchange failed (-1).
     int samelastmessage(int last);
@@ -187,6 +239,9 @@ private:
     std::thread worker;
     std::atomic<std::thread::id> updaterid{}; // set by the update thread itself
     std::mutex loginmutex; // one connect-and-login at a time; taken before connmutex
+    mutable std::mutex ccmutex; // guards the two below; never held with another lock
+    uint64_t ccstamp = 0;       // stamp of the newest client status ...
+    std::chrono::steady_clock::time_point cctime; // ... and when it came
 };
 
 // What an error number of a client's account job means, in a few words; null for a

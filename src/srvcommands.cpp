@@ -1,6 +1,8 @@
 // The Srv operations that change something on a client.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include "srv.h"
 
 const char* const Srv::kInputTooLong = "input too long";
+const char* const Srv::kNotSupported = "not supported by this client";
 
 namespace {
 
@@ -317,4 +320,161 @@ bool Srv::accountmanager(const std::string& url, const std::string& name,
     acctmgrinfosnapshots.refreshpending = true;
     pollwait();
     return accepted;
+}
+
+SrvAnswer answerof(const Item* reply)
+{
+    SrvAnswer a;
+    if (!reply) {
+        a.text = "no answer from the client";
+        return a;
+    }
+    a.kind = SrvAnswer::error;
+    if (Item* e = reply->find("error")) {
+        static const std::string unknown = "unrecognized op";
+        if (e->value().compare(0, unknown.size(), unknown) == 0) {
+            a.kind = SrvAnswer::unsupported;
+            a.text = Srv::kNotSupported;
+        } else {
+            a.text = e->value().empty() ? "error" : e->value();
+        }
+        return a;
+    }
+    if (reply->find("unauthorized")) {
+        a.text = "unauthorized";
+        return a;
+    }
+    if (reply->find("failure")) {
+        a.text = "failed";
+        return a;
+    }
+    bool haserror;
+    int err = errornum(reply, haserror);
+    if (haserror && err != 0) {
+        a.text = "error " + std::to_string(err);
+        return a;
+    }
+    a.kind = SrvAnswer::ok;
+    return a;
+}
+
+ModeDelay modedelay(const Item* ccstatus, ModeKind kind)
+{
+    static const char* const prefixes[] = {"task", "gpu", "network"};
+    ModeDelay d;
+    if (!ccstatus)
+        return d;
+    const std::string prefix = prefixes[static_cast<int>(kind)];
+    if (Item* it = ccstatus->find(prefix + "_mode_delay")) {
+        double v = it->doublevalue();
+        // A hostile or broken value must not make a countdown of centuries or NaN.
+        if (std::isfinite(v) && v > 0)
+            d.left = std::min(v, 1e9);
+    }
+    if (Item* it = ccstatus->find(prefix + "_mode"))
+        d.mode = it->intvalue();
+    if (Item* it = ccstatus->find(prefix + "_mode_perm"))
+        d.perm = it->intvalue();
+    return d;
+}
+
+SrvAnswer Srv::control(const std::string& body)
+{
+    if (!fits(body)) {
+        SrvAnswer a;
+        a.kind = SrvAnswer::error;
+        a.text = kInputTooLong;
+        return a;
+    }
+    return answerof(request("%s", body.c_str()).get());
+}
+
+SrvAnswer Srv::retrytransfer(const std::string& projecturl, const std::string& filename)
+{
+    SrvAnswer a = control(formattext(
+        "<retry_file_transfer>\n<project_url>%s</project_url>\n<filename>%s</filename>\n"
+        "</retry_file_transfer>",
+        esc(projecturl).c_str(), esc(filename).c_str()));
+    filetransfersnapshots.refreshpending = true;
+    return a;
+}
+
+SrvAnswer Srv::aborttransfer(const std::string& projecturl, const std::string& filename)
+{
+    SrvAnswer a = control(formattext(
+        "<abort_file_transfer>\n<project_url>%s</project_url>\n<filename>%s</filename>\n"
+        "</abort_file_transfer>",
+        esc(projecturl).c_str(), esc(filename).c_str()));
+    filetransfersnapshots.refreshpending = true;
+    return a;
+}
+
+SrvAnswer Srv::readccconfig()
+{
+    return control("<read_cc_config/>");
+}
+
+SrvAnswer Srv::readglobalprefsoverride()
+{
+    return control("<read_global_prefs_override/>");
+}
+
+SrvAnswer Srv::networkavailable()
+{
+    SrvAnswer a = control("<network_available/>");
+    filetransfersnapshots.refreshpending = true;
+    return a;
+}
+
+SrvAnswer Srv::quitclient()
+{
+    return control("<quit/>");
+}
+
+SrvAnswer Srv::setmodefor(ModeKind kind, const std::string& mode, int seconds)
+{
+    static const char* const names[] = {"run", "gpu", "network"};
+    // The word becomes an element name: only the client's own three may go out.
+    if (mode != "always" && mode != "auto" && mode != "never") {
+        SrvAnswer a;
+        a.kind = SrvAnswer::error;
+        a.text = "unknown mode " + mode;
+        return a;
+    }
+    const char* name = names[static_cast<int>(kind)];
+    SrvAnswer a = control(formattext("<set_%s_mode><%s/><duration>%d</duration></set_%s_mode>", name,
+                                     mode.c_str(), std::max(seconds, 0), name));
+    forceccstatus = true;
+    return a;
+}
+
+void Srv::noteccstatus()
+{
+    uint64_t stamp = 0;
+    {
+        Snapshot cc(ccstatussnapshots);
+        stamp = cc.stamp();
+    }
+    std::lock_guard<std::mutex> hold(ccmutex);
+    if (stamp != ccstamp) {
+        ccstamp = stamp;
+        cctime = std::chrono::steady_clock::now();
+    }
+}
+
+ModeDelay Srv::modedelaynow(ModeKind kind)
+{
+    Snapshot cc(ccstatussnapshots);
+    ModeDelay d = modedelay(cc.get(), kind);
+    if (d.left <= 0)
+        return d;
+    double age = 0;
+    {
+        std::lock_guard<std::mutex> hold(ccmutex);
+        // A status not yet noted has only just come.
+        if (ccstamp == cc.stamp())
+            age = std::chrono::duration<double>(std::chrono::steady_clock::now() - cctime).count();
+    }
+    d.left = std::max(0.0, d.left - age);
+    return d;
 }

@@ -1,5 +1,7 @@
 #include "textutil.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -143,4 +145,33 @@ std::string displaytext(const std::string& text)
         i += k;
     }
     return out;
+}
+
+std::string shortduration(double seconds, bool wholeminutes)
+{
+    if (!std::isfinite(seconds) || seconds < 0)
+        seconds = 0;
+    // Far beyond any real wait, and still well inside the integer's range.
+    seconds = std::min(seconds, 1e12);
+    long long s = static_cast<long long>(seconds);
+    if (wholeminutes)
+        s = static_cast<long long>(std::ceil(seconds / 60)) * 60;
+    static const struct {
+        long long size;
+        const char* name;
+    } units[] = {{86400, "d"}, {3600, "h"}, {60, "m"}, {1, "s"}};
+    const size_t last = wholeminutes ? 2 : 3;
+    for (size_t i = 0; i <= last; ++i) {
+        const long long n = s / units[i].size;
+        if (n == 0 && i < last)
+            continue;
+        std::string out = std::to_string(n) + units[i].name;
+        if (i < last) {
+            const long long rest = s % units[i].size / units[i + 1].size;
+            if (rest != 0)
+                out += " " + std::to_string(rest) + units[i + 1].name;
+        }
+        return out;
+    }
+    return "0s";
 }

@@ -23,4 +23,9 @@ std::string ltrim(const std::string& s);
 // line runs into the next one.
 std::string displaytext(const std::string& text);
 
+// A length of time in its two largest units: "2d 3h", "1h 5m", "3m 12s", "42s" (a unit
+// that is 0 is left out: "1h"). With `wholeminutes` it is rounded up to a minute first
+// ("42m", "1h 5m"). Negative and non-finite times read as 0.
+std::string shortduration(double seconds, bool wholeminutes = false);
+
 #endif

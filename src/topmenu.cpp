@@ -12,6 +12,7 @@
 #include "ptrlist.h"
 #include "srv.h"
 #include "submenu.h"
+#include "textutil.h"
 #include "tuievent.h"
 
 namespace {
@@ -45,6 +46,12 @@ public:
         addkey("View Statistics", "  V", 'V');
         addcommand("Run CPU benchmarks", "", [] { return command(evBENCHMARK); });
         addkey("Quit varnix", "  Q", 'Q');
+        addseparator();
+        addcommand("Read config files", "", [] { return command(evCLIENTOP, opREADCONFIG); });
+        addcommand("Read local prefs file", "", [] { return command(evCLIENTOP, opREADPREFS); });
+        addcommand("Retry pending transfers", "",
+                   [] { return command(evCLIENTOP, opNETWORKAVAILABLE); });
+        addcommand("Shut down client", "", [] { return command(evSHUTDOWN); }); // asks first
         finish();
     }
 };
@@ -111,6 +118,7 @@ public:
                    [] { return command(evTRANSPARENTBGMODECHANGE); });
         // The windows beyond the main screen, by their hot keys.
         addseparator();
+        addkey("File transfers", "  T", 'T');
         addkey("Notices", "  I", 'I');
         addkey("All hosts", "  O", 'O');
         addkey("Task history", "  H", 'H');
@@ -164,6 +172,35 @@ private:
         group(c, "network_mode", [](Srv& s, const std::string& m) { s.setnetworkmode(m); },
               {"Network activity always available", "Network activity based on preferences",
                "Network activity suspend"});
+        addseparator();
+        snoozeitem(ModeKind::run, "Snooze 1 hour", "Cancel snooze");
+        if (gpu)
+            snoozeitem(ModeKind::gpu, "Snooze GPU 1 hour", "Cancel GPU snooze");
+        snoozeitem(ModeKind::network, "Snooze network 1 hour", "Cancel network snooze");
+    }
+
+    // Snoozes a mode for an hour; while the client holds a snooze of it, the item ends it
+    // instead, back to the mode the client keeps for good, and tells how long it has left.
+    void snoozeitem(ModeKind kind, const char* snooze, const char* cancel)
+    {
+        static const char* const modes[] = {"always", "auto", "never"};
+        const ModeDelay d = srv->modedelaynow(kind);
+        Srv* host = srv;
+        if (d.snoozed() && d.perm >= 1 && d.perm <= 3) {
+            const std::string back = modes[d.perm - 1];
+            addcommand(cancel, shortduration(d.left, true) + " left", [host, kind, back] {
+                auto ev = std::make_unique<TuiEvent>(evSNOOZE, host, back, "");
+                ev->idata = static_cast<int>(kind);
+                ev->bdata1 = true;
+                return ev;
+            });
+        } else {
+            addcommand(snooze, "", [host, kind] {
+                auto ev = std::make_unique<TuiEvent>(evSNOOZE, host, "", "");
+                ev->idata = static_cast<int>(kind);
+                return ev;
+            });
+        }
     }
 
     // Three items for the modes 1, 2 and 3 of one setting, the client's one marked.

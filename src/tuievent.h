@@ -26,8 +26,22 @@ enum {
     evASCIIMODECHANGE = 14,
     evTRANSPARENTBGMODECHANGE = 15,
     evPOPUPMSG = 16,
+    // Client controls beyond tasks, projects and modes:
+    evABORTTRANSFER = 17, // srv; sdata1 project URL; sdata2 file name; bdata1 confirmed
+    evSHUTDOWN = 18,      // srv (the current host when none); bdata1 confirmed
+    evCLIENTOP = 19,      // idata a ClientOp; srv (the current host when none); its values
+    evSNOOZE = 20,        // srv; idata a ModeKind; bdata1 cancel, back to the mode word sdata1
+    evCLOSEBOX = 21,      // closes the message box alone, leaving the window below it open
     // The all-hosts window: make `srv` the current host.
-    evSWITCHHOST = 17,
+    evSWITCHHOST = 22,
+};
+
+// What an evCLIENTOP asks of the host.
+enum ClientOp {
+    opRETRYTRANSFER = 0, // sdata1 project URL, sdata2 file name
+    opREADCONFIG = 1,
+    opREADPREFS = 2,
+    opNETWORKAVAILABLE = 3,
 };
 
 class TuiEvent : public NEvent {

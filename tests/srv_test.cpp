@@ -698,6 +698,48 @@ TEST_F(SrvTest, ModeChangeDuringAStatusFetchIsFetchedAgain)
     s->jointhread();
 }
 
+TEST_F(SrvTest, FileTransfersArePolledOnlyWhileAskedAfterTheFirstPass)
+{
+    Srv::sleepstepus = 0;
+    auto s = host();
+    s->pollfiletransfers = true;
+    s->startthread();
+    ASSERT_TRUE(server.waitforname("get_file_transfers"));
+    auto names = server.names();
+    names.resize(std::min<size_t>(names.size(), 9));
+    EXPECT_EQ(names, (std::vector<std::string>{"auth1", "auth2", "get_state", "get_message_count",
+                                               "get_statistics", "get_disk_usage", "get_cc_status",
+                                               "acct_mgr_info", "get_file_transfers"}));
+    ASSERT_TRUE(eventually([&] { return s->tick >= 40; }));
+    s->pollfiletransfers = false;
+    const int t = s->tick;
+    const size_t polls = server.countof("get_file_transfers");
+    // Every second pass (the pass of the switch may or may not count), then no more.
+    EXPECT_GE(polls + 1, static_cast<size_t>((t - 1) / 2 + 1));
+    EXPECT_LE(polls, static_cast<size_t>(t / 2 + 1));
+    ASSERT_TRUE(eventually([&] { return s->tick >= t + 20; }));
+    EXPECT_LE(server.countof("get_file_transfers"), polls + 1) << "polled after the window closed";
+    s->jointhread();
+}
+
+TEST_F(SrvTest, SnoozeCountsDownFromWhenTheStatusCame)
+{
+    LinkWaits slow(100000, 1000); // the status comes once, at the first pass
+    server.setreply("get_cc_status", "<cc_status><task_mode>3</task_mode><task_mode_perm>2"
+                                     "</task_mode_perm><task_mode_delay>100</task_mode_delay>"
+                                     "</cc_status>");
+    auto s = host();
+    s->startthread();
+    ASSERT_TRUE(eventually([&] { return !s->ccstatussnapshots.empty(); }));
+    usleep(1500000);
+    ModeDelay d = s->modedelaynow(ModeKind::run);
+    s->jointhread();
+    EXPECT_TRUE(d.snoozed());
+    EXPECT_LT(d.left, 99.0);
+    EXPECT_GT(d.left, 90.0);
+    EXPECT_EQ(server.countof("get_cc_status"), 1u);
+}
+
 class LookupTest : public ::testing::Test {
 protected:
     Srv s{"127.0.0.1", "1", "", ""};

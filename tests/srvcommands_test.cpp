@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 
 #include "fakeserver.h"
 #include "linkwaits.h"
@@ -421,3 +422,77 @@ TEST(ProjectLookupTest, NamesAndUrls)
 }
 
 } // namespace
+
+TEST_F(CommandTest, ClientControlTexts)
+{
+    const struct {
+        std::function<SrvAnswer()> run;
+        const char* name;
+        const char* body;
+    } cases[] = {
+        {[&] { return s.retrytransfer("http://a/", "f<1>"); }, "retry_file_transfer",
+         "<retry_file_transfer>\n<project_url>http://a/</project_url>\n<filename>f&lt;1&gt;</filename>\n"
+         "</retry_file_transfer>"},
+        {[&] { return s.aborttransfer("http://a/", "f_2"); }, "abort_file_transfer",
+         "<abort_file_transfer>\n<project_url>http://a/</project_url>\n<filename>f_2</filename>\n"
+         "</abort_file_transfer>"},
+        {[&] { return s.readccconfig(); }, "read_cc_config", "<read_cc_config/>"},
+        {[&] { return s.readglobalprefsoverride(); }, "read_global_prefs_override",
+         "<read_global_prefs_override/>"},
+        {[&] { return s.networkavailable(); }, "network_available", "<network_available/>"},
+        {[&] { return s.quitclient(); }, "quit", "<quit/>"},
+        {[&] { return s.setmodefor(ModeKind::run, "never", 3600); }, "set_run_mode",
+         "<set_run_mode><never/><duration>3600</duration></set_run_mode>"},
+        {[&] { return s.setmodefor(ModeKind::gpu, "never", 3600); }, "set_gpu_mode",
+         "<set_gpu_mode><never/><duration>3600</duration></set_gpu_mode>"},
+        {[&] { return s.setmodefor(ModeKind::network, "auto", 0); }, "set_network_mode",
+         "<set_network_mode><auto/><duration>0</duration></set_network_mode>"},
+    };
+    for (const auto& c : cases) {
+        SrvAnswer a = c.run();
+        EXPECT_TRUE(a.isok()) << c.name << ": " << a.text;
+        EXPECT_EQ(lastbody(c.name), c.body);
+    }
+    EXPECT_TRUE(s.forceccstatus) << "a snooze shows in the status at once";
+    EXPECT_TRUE(s.filetransfersnapshots.refreshpending) << "so does a retried transfer";
+
+    // A mode word becomes an element name: nothing else goes out.
+    server.clearrequests();
+    EXPECT_EQ(s.setmodefor(ModeKind::run, "never/><quit", 60).kind, SrvAnswer::error);
+    EXPECT_TRUE(sent().empty());
+    // The client's refusals come back as it said them.
+    server.setreply("retry_file_transfer", "<error>No such file</error>");
+    server.setreply("read_cc_config", "<error>unrecognized op: read_cc_config/</error>");
+    EXPECT_EQ(s.retrytransfer("http://a/", "x").text, "No such file");
+    SrvAnswer unknown = s.readccconfig();
+    EXPECT_EQ(unknown.kind, SrvAnswer::unsupported);
+    EXPECT_EQ(unknown.text, "not supported by this client");
+    server.stop();
+    EXPECT_EQ(s.quitclient().kind, SrvAnswer::noanswer);
+}
+
+TEST(AnswerTest, RepliesReadAsAnswers)
+{
+    const struct {
+        const char* reply; // null: no reply
+        SrvAnswer::Kind kind;
+        const char* text;
+    } cases[] = {
+        {nullptr, SrvAnswer::noanswer, "no answer from the client"},
+        {"<success/>", SrvAnswer::ok, ""},
+        {"", SrvAnswer::ok, ""},
+        {"<error>unrecognized op: foo_bar/</error>", SrvAnswer::unsupported, "not supported by this client"},
+        {"<error>No such file</error>", SrvAnswer::error, "No such file"},
+        {"<error/>", SrvAnswer::error, "error"},
+        {"<failure/>", SrvAnswer::error, "failed"},
+        {"<error_num>-161</error_num>", SrvAnswer::error, "error -161"},
+        {"<error_num>0</error_num>", SrvAnswer::ok, ""},
+        {"<unauthorized/>", SrvAnswer::error, "unauthorized"},
+    };
+    for (const auto& c : cases) {
+        auto tree = c.reply ? parse(c.reply) : nullptr;
+        SrvAnswer a = answerof(tree.get());
+        EXPECT_EQ(a.kind, c.kind) << (c.reply ? c.reply : "none");
+        EXPECT_EQ(a.text, c.text) << (c.reply ? c.reply : "none");
+    }
+}

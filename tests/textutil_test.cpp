@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -118,4 +119,22 @@ TEST_F(TextUtil, LtrimMovesTheRestToTheFront)
     EXPECT_STREQ(ltrim(tab), "\tab");
     EXPECT_EQ(ltrim(static_cast<char*>(nullptr)), nullptr);
     EXPECT_EQ(ltrim(std::string("  a b ")), "a b ");
+}
+
+TEST(ShortDuration, TwoLargestUnitsAndWholeMinutes)
+{
+    const struct {
+        double seconds;
+        bool minutes;
+        const char* want;
+    } cases[] = {
+        {0, false, "0s"},          {42.9, false, "42s"},     {60, false, "1m"},
+        {192, false, "3m 12s"},    {3600, false, "1h"},      {3660, false, "1h 1m"},
+        {90061, false, "1d 1h"},   {-5, false, "0s"},        {NAN, false, "0s"},
+        {INFINITY, false, "0s"}, {1e15, false, "11574074d 1h"},
+        {0, true, "0m"},           {30, true, "1m"},         {2519.5, true, "42m"},
+        {3599, true, "1h"},        {3660, true, "1h 1m"},    {172800, true, "2d"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(shortduration(c.seconds, c.minutes), c.want) << c.seconds << " " << c.minutes;
 }

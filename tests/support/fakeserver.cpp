@@ -31,7 +31,7 @@ const std::set<std::string> kCommands = {
     "project_nomorework", "project_allowmorework", "project_reset", "project_detach",
     "run_benchmarks", "get_project_config", "create_account", "lookup_account",
     "project_attach", "acct_mgr_rpc", "network_available", "read_global_prefs_override",
-    "read_cc_config", "quit",
+    "read_cc_config", "quit", "retry_file_transfer", "abort_file_transfer",
 };
 
 bool readfile(const std::string& path, std::string& out)

@@ -9,8 +9,14 @@ listens, so the client's attempts to reach its projects fail at once and
 never leave the machine.  The science app only sleeps: it costs no CPU and
 runs until the client stops it.
 
+With --transfers N the first project also gets N tasks whose files are stuck in
+transfer: uploads of finished tasks' output (even numbers) and downloads of new
+tasks' input (odd numbers), all to 127.0.0.1 port 9, so each fails and waits
+for its next retry.
+
 Usage: boinc_seed.py --dir DIR [--projects N] [--tasks N] [--ncpus N]
-                     [--platform NAME] [--password TEXT] [--now SECONDS]
+                     [--transfers N] [--platform NAME] [--password TEXT]
+                     [--now SECONDS]
 """
 
 import argparse
@@ -103,6 +109,55 @@ def write_file(path, text, mode=0o644):
     os.chmod(path, mode)
 
 
+def stuck_transfers(data, pdir, url, prefix, app, plat, now, count):
+    """Tasks of one project whose files must cross the network: state parts of
+    client_state.xml (file infos, workunits, results)."""
+    parts = []
+    for i in range(count):
+        upload = i % 2 == 0
+        wu = "%s_%s_%d" % (prefix, "up" if upload else "down", i)
+        fname = "%s_%d" % (wu, 0 if upload else 1)
+        body = (("output %d\n" % i) * 512).encode()
+        if upload:
+            # A finished task's output, present on disk and not yet uploaded.
+            with open(os.path.join(data, "projects", pdir, fname), "wb") as f:
+                f.write(body)
+            parts.append("<file_info>\n" + tag("name", fname) + tag("nbytes", len(body))
+                         + tag("max_nbytes", 1000000)
+                         + tag("md5_cksum", hashlib.md5(body).hexdigest())
+                         + tag("status", 1)
+                         + tag("upload_url", url + "cgi-bin/file_upload_handler")
+                         + "</file_info>\n")
+        else:
+            parts.append("<file_info>\n" + tag("name", fname) + tag("nbytes", len(body))
+                         + tag("max_nbytes", 0)
+                         + tag("md5_cksum", hashlib.md5(body).hexdigest())
+                         + tag("status", 0)
+                         + tag("download_url", url + "download/" + fname)
+                         + "</file_info>\n")
+        parts.append("<workunit>\n" + tag("name", wu) + tag("app_name", app)
+                     + tag("version_num", VERSION_NUM)
+                     + tag("rsc_fpops_est", "%.6f" % (HOUR * FLOPS))
+                     + tag("rsc_fpops_bound", "%.6f" % 1e18)
+                     + tag("rsc_memory_bound", "%.6f" % 1e8)
+                     + tag("rsc_disk_bound", "%.6f" % 1e8)
+                     + ("" if upload else "    <file_ref>\n" + tag("file_name", fname, "        ")
+                        + tag("open_name", "in", "        ") + "    </file_ref>\n")
+                     + "</workunit>\n")
+        parts.append("<result>\n" + tag("name", wu + "_0") + tag("wu_name", wu)
+                     + tag("platform", plat) + tag("version_num", VERSION_NUM)
+                     + tag("plan_class", "")
+                     + tag("final_cpu_time", "60.000000" if upload else "0.000000")
+                     + tag("exit_status", 0) + tag("state", 4 if upload else 1)
+                     + tag("report_deadline", "%.6f" % (now + 2 * DAY))
+                     + tag("received_time", "%.6f" % (now - 2 * HOUR))
+                     + ("    <file_ref>\n" + tag("file_name", fname, "        ")
+                        + tag("open_name", "out", "        ") + "    </file_ref>\n"
+                        if upload else "")
+                     + "</result>\n")
+    return parts
+
+
 def seed(args):
     data = args.dir
     now = args.now if args.now is not None else time.time()
@@ -182,6 +237,9 @@ def seed(args):
                          + tag("report_deadline", "%.6f" % (now + (t + 1) * DAY))
                          + tag("received_time", "%.6f" % (now - (t + 1) * HOUR))
                          + "</result>\n")
+        if pi == 0 and args.transfers > 0:
+            state.extend(stuck_transfers(data, pdir, url, prefix, app, plat, now,
+                                         args.transfers))
     state.append("</client_state>\n")
     if args.projects > 0:
         write_file(os.path.join(data, "client_state.xml"), "".join(state))
@@ -218,11 +276,13 @@ def main(argv):
     p.add_argument("--projects", type=int, default=2, help="number of projects (0: none)")
     p.add_argument("--tasks", type=int, default=3, help="tasks per project")
     p.add_argument("--ncpus", type=int, default=2, help="CPUs the client may use")
+    p.add_argument("--transfers", type=int, default=0,
+                   help="tasks of the first project with a file stuck in transfer")
     p.add_argument("--platform", help="platform name (default: the client's)")
     p.add_argument("--password", help="also write gui_rpc_auth.cfg")
     p.add_argument("--now", type=float, help="reference time (seconds since the epoch)")
     args = p.parse_args(argv)
-    if args.projects < 0 or args.tasks < 0 or args.ncpus < 1:
+    if args.projects < 0 or args.tasks < 0 or args.ncpus < 1 or args.transfers < 0:
         p.error("counts must not be negative, and ncpus at least 1")
     seed(args)
     return 0

@@ -44,22 +44,21 @@ void NView::fitwindow()
 {
     // A window that does not fit on the screen cannot be moved at all, and a window
     // derived from it that starts below the last row makes every later resizeterm
-    // fail: a view larger than its room on the screen is shown cut to it, and whole
-    // again once the screen has the room.
-    const int absrow = getabsbegrow();
-    const int abscol = getabsbegcol();
-    int rows = std::max(rect.rows, 1);
-    int cols = std::max(rect.cols, 1);
-    if (absrow >= 0 && absrow < LINES)
-        rows = std::min(rows, LINES - absrow);
-    if (abscol >= 0 && abscol < COLS)
-        cols = std::min(cols, COLS - abscol);
+    // fail; one left beyond the screen's edge (a terminal shrunk under it) is drawn
+    // into memory beside the screen. So a view always stands on the screen: cut to the
+    // room there is, and, when its own place is off the screen, at the nearest place
+    // on it (such a view only shows on a screen too small for the layout anyway). It
+    // takes its own place and size back once the screen has room for them.
+    const int row = std::clamp(getabsbegrow(), 0, std::max(LINES - 1, 0));
+    const int col = std::clamp(getabsbegcol(), 0, std::max(COLS - 1, 0));
+    const int rows = std::min(std::max(rect.rows, 1), std::max(LINES - row, 1));
+    const int cols = std::min(std::max(rect.cols, 1), std::max(COLS - col, 1));
     if (win && (getmaxy(win) != rows || getmaxx(win) != cols)) {
         wresize(win, rows, cols);
         needrefresh = true;
     }
     if (pan)
-        move_panel(pan, absrow, abscol);
+        move_panel(pan, row, col);
 }
 
 void NView::refresh()

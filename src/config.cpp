@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fileio.h"
+
 Config* gConfig = nullptr;
 const char* const kVarnixVersion = VARNIX_VERSION;
 
@@ -85,20 +87,6 @@ std::string finaltarget(std::string path)
     return path;
 }
 
-bool writeall(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -211,40 +199,24 @@ bool Config::save(std::string* why)
     // Write a new file beside the old one and rename it over, so a failed save
     // never leaves a truncated configuration behind.
     std::string target = finaltarget(path);
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
-    std::string tmpl = dir + "/.varnix.cfg.XXXXXX";
-    std::vector<char> tmpname(tmpl.begin(), tmpl.end());
-    tmpname.push_back('\0');
-    int fd = mkstemp(tmpname.data()); // mode 0600: the file holds passwords
-    if (fd < 0) {
-        int err = errno;
-        // A writable file in a folder we may not write to: rewriting it in place is
-        // the only way left to keep the user's changes.
-        if (err == EACCES || err == EPERM)
-            err = rewriteinplace(target, text, secret);
-        return err == 0 || fail(writeerror(target, err));
-    }
-    struct stat st;
-    if (stat(target.c_str(), &st) == 0) {
+    bool made = true;
+    int err = replacefile(target, ".varnix.cfg", text, [&target, secret](int fd) {
+        struct stat st;
+        if (stat(target.c_str(), &st) != 0)
+            return;
         mode_t mode = st.st_mode & 07777;
         if (secret)
             mode &= S_IRWXU;
         (void)fchmod(fd, mode);
         if (geteuid() == 0)
             (void)fchown(fd, st.st_uid, st.st_gid);
-    }
-    int err = 0;
-    if (!writeall(fd, text) || fsync(fd) != 0)
-        err = errno;
-    if (close(fd) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && rename(tmpname.data(), target.c_str()) != 0)
-        err = errno;
-    if (err != 0) {
-        unlink(tmpname.data());
+    }, &made);
+    // A writable file in a folder we may not write to: rewriting it in place is the only
+    // way left to keep the user's changes.
+    if (!made && (err == EACCES || err == EPERM))
+        err = rewriteinplace(target, text, secret);
+    if (err != 0)
         return fail(writeerror(target, err));
-    }
     return true;
 }
 

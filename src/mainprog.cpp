@@ -173,20 +173,9 @@ void MainProg::handlekey(NEvent* ev)
         menu->disable();
         destroybyid("7CfgForm");
         destroybyid("11NMessageBox");
-        if (destroybyid("7StatWin"))
-            uistate &= ~kStatisticsOpen;
-        if (destroybyid("11TaskInfoWin")) {
-            showselection(true);
-            uistate &= ~kTaskInfoOpen;
-        }
-        if (destroybyid("10NoticesWin"))
-            uistate &= ~kNoticesOpen;
-        if (destroybyid("10HistoryWin"))
-            uistate &= ~kHistoryOpen;
+        closehostwindows();
         if (destroybyid("11AllHostsWin"))
             uistate &= ~kAllHostsOpen;
-        if (destroybyid("12TransfersWin"))
-            uistate &= ~kTransfersOpen;
         uistate &= ~kDialogOpen;
         updatestatusline();
     } else if (iskey(key, 'A')) {
@@ -244,6 +233,25 @@ void MainProg::handlekey(NEvent* ev)
     }
 }
 
+void MainProg::closehostwindows()
+{
+    static const struct {
+        const char* id;
+        int bit;
+    } windows[] = {
+        {"7StatWin", kStatisticsOpen},   {"11TaskInfoWin", kTaskInfoOpen},
+        {"12TransfersWin", kTransfersOpen}, {"10NoticesWin", kNoticesOpen},
+        {"10HistoryWin", kHistoryOpen},
+    };
+    for (const auto& w : windows) {
+        if (!destroybyid(w.id))
+            continue;
+        uistate &= ~w.bit;
+        if (w.bit == kTaskInfoOpen)
+            showselection(true); // the task list's highlight was off while it was open
+    }
+}
+
 void MainProg::showselection(bool on)
 {
     wmain->taskwin->selectorenable = on;
@@ -265,23 +273,10 @@ void MainProg::handlecommand(TuiEvent* ev)
     case evCFGCH:
         menu->disable();
         destroybyid("7CfgForm");
-        // The statistics window shows a host that the rebuild is about to free.
-        if (destroybyid("7StatWin"))
-            uistate &= ~kStatisticsOpen;
-        // So do the account forms.
+        // The windows and forms of one host hold a host that the rebuild frees.
+        closehostwindows();
         destroybyid("14AddProjectForm");
         destroybyid("13AddAccMgrForm");
-        // The task information window holds a host that the rebuild frees.
-        if (destroybyid("11TaskInfoWin")) {
-            showselection(true);
-            uistate &= ~kTaskInfoOpen;
-        }
-        if (destroybyid("10NoticesWin"))
-            uistate &= ~kNoticesOpen;
-        if (destroybyid("10HistoryWin"))
-            uistate &= ~kHistoryOpen;
-        if (destroybyid("12TransfersWin"))
-            uistate &= ~kTransfersOpen;
         // The rebuilt list's first host may be given the address of the freed one: the
         // windows let go of the old host first, so they never take one for the other.
         wmain->setsrv(nullptr);

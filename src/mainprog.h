@@ -67,6 +67,9 @@ private:
     // A box with one button that closes it like Esc.
     void shownotice(const std::string& text, const char* label, std::initializer_list<int> keys);
     void closemessagebox();
+    // Closes the windows that show the current host (statistics, task information,
+    // transfers, notices, history) and clears their uistate bits.
+    void closehostwindows();
     // The host a client control is for: the event's own, or the current one when the
     // event names none; null when its host is gone.
     Srv* controlsrv(const TuiEvent* ev) const;

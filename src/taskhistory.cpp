@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "config.h"
+#include "fileio.h"
 #include "item.h"
 #include "statelookup.h"
 
@@ -138,20 +139,6 @@ bool newerfirst(const HistoryEntry& a, const HistoryEntry& b)
     return a.taskname < b.taskname;
 }
 
-bool writeall(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // Creates the folder and its missing parents, each only for its owner.
 int makefolders(const std::string& dir)
@@ -548,32 +535,14 @@ bool TaskHistory::rewrite(int fd, int64_t now)
         target = real;
         free(real);
     }
-    size_t slash = target.rfind('/');
-    std::string dir = target.substr(0, slash);
-    std::string tmpl = dir + "/.history.XXXXXX";
-    std::vector<char> tmpname(tmpl.begin(), tmpl.end());
-    tmpname.push_back('\0');
-    int out = mkstemp(tmpname.data()); // mode 0600
-    if (out < 0) {
-        setfailure("cannot rewrite the file", errno);
-        return false;
-    }
-    int err = 0;
-    if (!writeall(out, text) || fsync(out) != 0)
-        err = errno;
     struct stat st {};
-    if (err == 0 && fstat(out, &st) != 0)
-        err = errno;
-    if (close(out) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && rename(tmpname.data(), target.c_str()) != 0)
-        err = errno;
+    const int err = replacefile(target, ".history", text, [&st](int out) { (void)fstat(out, &st); });
     if (err != 0) {
-        unlink(tmpname.data());
         setfailure("cannot rewrite the file", err);
         return false;
     }
     // The new name must survive a crash too.
+    const std::string dir = target.substr(0, target.rfind('/'));
     int dirfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirfd >= 0) {
         (void)fsync(dirfd);

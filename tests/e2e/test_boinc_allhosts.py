@@ -5,36 +5,21 @@ Run by CTest outside the sandbox, the outer test starts the sandbox around this 
 
 import os
 import re
-import subprocess
-import sys
 import unittest
 
-from varnixe2e import VarnixTestCase
+from varnixe2e import INSIDE_SANDBOX, RealClientTestCase, run_in_sandbox
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SANDBOX = os.path.join(HERE, "..", "tools", "boinc-sandbox")
-INSIDE = "BOINC_SANDBOX_PORT" in os.environ
 
 
 class RealClientAllHostsOuter(unittest.TestCase):
 
-    @unittest.skipIf(INSIDE, "already inside the sandbox")
+    @unittest.skipIf(INSIDE_SANDBOX, "already inside the sandbox")
     def test_boinc_all_hosts_in_the_sandbox(self):
-        p = subprocess.run([SANDBOX, "--projects", "2", "--tasks", "3",
-                            "--", sys.executable, "-m", "unittest", "-v",
-                            "test_boinc_allhosts.RealClientAllHosts"],
-                           cwd=HERE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           text=True, timeout=800)
-        self.assertEqual(p.returncode, 0, p.stdout[-6000:])
-        self.assertRegex(p.stdout, r"\nOK\n", p.stdout[-6000:])
+        run_in_sandbox(self, "test_boinc_allhosts.RealClientAllHosts", "--projects", "2", "--tasks", "3")
 
 
-@unittest.skipUnless(INSIDE, "needs the BOINC client sandbox")
-class RealClientAllHosts(VarnixTestCase):
-
-    def boinccmd(self, *args):
-        return subprocess.run([os.environ["BOINC_SANDBOX_CTL"], "boinccmd"] + list(args),
-                              stdout=subprocess.PIPE, text=True, timeout=60).stdout
+@unittest.skipUnless(INSIDE_SANDBOX, "needs the BOINC client sandbox")
+class RealClientAllHosts(RealClientTestCase):
 
     def line(self, s, label):
         for r in s.capture():

@@ -8,32 +8,22 @@ test starts the sandbox around this module."""
 import os
 import re
 import subprocess
-import sys
 import unittest
 
-from varnixe2e import VarnixTestCase
+from varnixe2e import INSIDE_SANDBOX, VarnixTestCase, run_in_sandbox
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SANDBOX = os.path.join(HERE, "..", "tools", "boinc-sandbox")
-INSIDE = "BOINC_SANDBOX_PORT" in os.environ
 ALPHA = "http://127.0.0.1:9/alpha/"
 ABORTED = re.compile(r"Alpha@Home +Worker of Alpha@Home +alpha@home_wu_0_0 +aborted ")
 
 
 class RealClientHistoryOuter(unittest.TestCase):
 
-    @unittest.skipIf(INSIDE, "already inside the sandbox")
+    @unittest.skipIf(INSIDE_SANDBOX, "already inside the sandbox")
     def test_boinc_history_in_the_sandbox(self):
-        p = subprocess.run([SANDBOX, "--projects", "2", "--tasks", "2",
-                            "--", sys.executable, "-m", "unittest", "-v",
-                            "test_boinc_history.RealClientHistory"],
-                           cwd=HERE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           text=True, timeout=800)
-        self.assertEqual(p.returncode, 0, p.stdout[-6000:])
-        self.assertRegex(p.stdout, r"\nOK\n", p.stdout[-6000:])
+        run_in_sandbox(self, "test_boinc_history.RealClientHistory", "--projects", "2", "--tasks", "2")
 
 
-@unittest.skipUnless(INSIDE, "needs the BOINC client sandbox")
+@unittest.skipUnless(INSIDE_SANDBOX, "needs the BOINC client sandbox")
 class RealClientHistory(VarnixTestCase):
 
     def ctl(self, *args):

@@ -7,32 +7,22 @@ around this module."""
 
 import os
 import subprocess
-import sys
 import time
 import unittest
 
-from varnixe2e import ALPHA, VarnixTestCase
+from varnixe2e import ALPHA, INSIDE_SANDBOX, VarnixTestCase, run_in_sandbox
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SANDBOX = os.path.join(HERE, "..", "tools", "boinc-sandbox")
-INSIDE = "BOINC_SANDBOX_PORT" in os.environ
 OFFLINE = "BOINC can't access Internet - check network connection or proxy configuration."
 
 
 class RealClientNoticesOuter(unittest.TestCase):
 
-    @unittest.skipIf(INSIDE, "already inside the sandbox")
+    @unittest.skipIf(INSIDE_SANDBOX, "already inside the sandbox")
     def test_boinc_notices_in_the_sandbox(self):
-        p = subprocess.run([SANDBOX, "--projects", "2", "--tasks", "1", "--no-wait",
-                            "--", sys.executable, "-m", "unittest", "-v",
-                            "test_boinc_notices.RealClientNotices"],
-                           cwd=HERE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           text=True, timeout=800)
-        self.assertEqual(p.returncode, 0, p.stdout[-6000:])
-        self.assertRegex(p.stdout, r"\nOK\n", p.stdout[-6000:])
+        run_in_sandbox(self, "test_boinc_notices.RealClientNotices", "--projects", "2", "--tasks", "1", "--no-wait")
 
 
-@unittest.skipUnless(INSIDE, "needs the BOINC client sandbox")
+@unittest.skipUnless(INSIDE_SANDBOX, "needs the BOINC client sandbox")
 class RealClientNotices(VarnixTestCase):
 
     def ctl(self, *args):

@@ -255,6 +255,7 @@ bool hostbefore(int mode, const HostRow& a, const HostRow& b)
 AllHostsWin::AllHostsWin(SrvList& sl, HostPoller& hp)
     : NDialog(startrect(sl.servers.size()), "All hosts [list order]"), srvlist(sl), poller(hp)
 {
+    passkeys = {'O', 'o'}; // its hot key closes it
     const int inner = std::max(rect.cols - 2, 1);
     header = insert(std::make_unique<NStaticText>(NRect{1, 1, 1, inner}));
     header->bgattr = getcolorpair(COLOR_WHITE, getbgcolor());
@@ -276,13 +277,6 @@ AllHostsWin::~AllHostsWin()
 {
     // Returns at once; its connections give up within a wait slice.
     poller.stop();
-}
-
-void AllHostsWin::eventhandle(NEvent* ev)
-{
-    if (ev && !ev->done && ev->type == evKB && (ev->keycode == 'O' || ev->keycode == 'o'))
-        return;
-    NDialog::eventhandle(ev);
 }
 
 unsigned long long AllHostsWin::selectedserial() const

@@ -60,8 +60,6 @@ public:
     AllHostsWin(SrvList& srvlist, HostPoller& poller);
     ~AllHostsWin() override;
 
-    // "O" passes to the application, which closes the window with it.
-    void eventhandle(NEvent* ev) override;
     // Rebuilds the rows: the host list, the current host's snapshots, the poller's figures.
     void updatedata();
 

@@ -141,6 +141,7 @@ HistoryWin::HistoryWin(Srv* s)
     : NDialog(NRect{0, 0, within(LINES - 4, 10, LINES), within(COLS - 4, 40, COLS)}, "Task history"),
       srv(s)
 {
+    passkeys = {'H', 'h'}; // its hot key closes it
     list = insert(std::make_unique<HistoryList>(
         NRect{3, 2, std::max(rect.rows - 4, 0), std::max(rect.cols - 4, 0)},
         [this](int i, NAttrString& line) { makeline(i, line); }));
@@ -299,13 +300,6 @@ void HistoryWin::drawframe()
     if (!failure.empty())
         put(rect.rows - 2, getcolorpair(1, bg) | A_BOLD, displaytext(failure));
     wattrset(win, frameattr);
-}
-
-void HistoryWin::eventhandle(NEvent* ev)
-{
-    if (ev && !ev->done && ev->type == evKB && (ev->keycode == 'H' || ev->keycode == 'h'))
-        return;
-    NDialog::eventhandle(ev);
 }
 
 void HistoryWin::handlekey(int key)

@@ -53,8 +53,6 @@ public:
     explicit HistoryWin(Srv* srv);
     ~HistoryWin() override;
 
-    // H passes to the application, which closes the window with it.
-    void eventhandle(NEvent* ev) override;
     // Takes the host's newest history; with `force` also when it has not changed.
     void updatedata(bool force = false);
 

@@ -59,6 +59,8 @@ void NDialog::eventhandle(NEvent* ev)
         break;
     }
     case evKB:
+        if (std::find(passkeys.begin(), passkeys.end(), ev->keycode) != passkeys.end())
+            break;
         ev->done = true;
         if (ev->keycode == kKeyEsc && escpasses)
             ev->done = false;

@@ -44,6 +44,7 @@ protected:
     std::string title;
     int titlecol = -1;           // where the blanked title starts; -1: centred
     std::vector<int> closekeys;  // keys that post closeevent()
+    std::vector<int> passkeys;   // keys left to the application (the hot key that closes it)
     bool escpasses = true;       // Esc stays undone, for the application; else it closes
     bool clickpasses = false;    // a mouse event stays undone even when it closes
     int frameattr;               // the window's drawing attribute: frame, title, text

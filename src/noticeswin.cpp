@@ -187,6 +187,7 @@ std::vector<std::unique_ptr<NAttrString>> noticelines(const Item* notice, int wi
 
 NoticesWin::NoticesWin(Srv* s) : NDialog(NRect{0, 0, windowrows(), windowcols()}, "Notices"), srv(s)
 {
+    passkeys = {'I', 'i'}; // its hot key closes it
     content = insert(std::make_unique<NScrollView>(
         NRect{1, 2, std::max(rect.rows - 2, 0), std::max(rect.cols - 4, 0)}));
     scrollbar = insert(std::make_unique<NScrollBar>(
@@ -270,13 +271,6 @@ void NoticesWin::updatedata()
     }
     content->setstartline(first);
     content->setneedrefresh();
-}
-
-void NoticesWin::eventhandle(NEvent* ev)
-{
-    if (ev && !ev->done && ev->type == evKB && (ev->keycode == 'I' || ev->keycode == 'i'))
-        return;
-    NDialog::eventhandle(ev);
 }
 
 void NoticesWin::handlekey(int key)

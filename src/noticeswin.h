@@ -31,8 +31,6 @@ public:
     explicit NoticesWin(Srv* srv);
     ~NoticesWin() override;
 
-    // I passes to the application, which closes the window with it.
-    void eventhandle(NEvent* ev) override;
     // The application re-centres dialogs when the screen changed size: the window first
     // takes the size that suits the new screen, and centres itself with it.
     void move(int begrow, int begcol) override;

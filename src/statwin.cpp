@@ -198,6 +198,7 @@ std::vector<std::unique_ptr<NAttrString>> statlines(const StatTable& table, bool
 StatWin::StatWin(Srv* s)
     : NDialog(startrect(), "Statistics [host]"), caption(" Statistics [host] "), srv(s)
 {
+    passkeys = {'V', 'v'}; // its hot key closes it
     content = insert(std::make_unique<NScrollView>(
         NRect{2, 2, std::max(rect.rows - 4, 0), std::max(rect.cols - 4, 0)}));
     scrollbar = insert(std::make_unique<NScrollBar>(
@@ -266,13 +267,6 @@ void StatWin::drawframe()
     if (!srv)
         return;
     NDialog::drawframe();
-}
-
-void StatWin::eventhandle(NEvent* ev)
-{
-    if (ev && !ev->done && ev->type == evKB && (ev->keycode == 'V' || ev->keycode == 'v'))
-        return;
-    NDialog::eventhandle(ev);
 }
 
 void StatWin::handlekey(int key)

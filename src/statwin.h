@@ -57,8 +57,6 @@ public:
     explicit StatWin(Srv* srv);
     ~StatWin() override;
 
-    // V passes to the application, which closes the window with it.
-    void eventhandle(NEvent* ev) override;
     // Rebuilds the table from the host's newest snapshots.
     void updatedata();
 

@@ -210,6 +210,7 @@ TransfersWin::TransfersWin(Srv* s)
               "File transfers"),
       srv(s)
 {
+    passkeys = {'T', 't'}; // its hot key closes it
     header = insert(std::make_unique<NStaticText>(NRect{1, 2, 1, std::max(1, rect.cols - 4)}));
     header->bgattr = getcolorpair(7, getbgcolor());
     list = insert(std::make_unique<NSelectList>(NRect{2, 2, std::max(1, rect.rows - 3),
@@ -348,13 +349,6 @@ void TransfersWin::moveselection(int delta)
         list->selectordown();
     for (int i = from; i > to; --i)
         list->selectorup();
-}
-
-void TransfersWin::eventhandle(NEvent* ev)
-{
-    if (ev && !ev->done && ev->type == evKB && (ev->keycode == 'T' || ev->keycode == 't'))
-        return;
-    NDialog::eventhandle(ev);
 }
 
 void TransfersWin::handlekey(int key)

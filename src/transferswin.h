@@ -66,8 +66,6 @@ public:
     // Stops the polls again: the host must still be there.
     ~TransfersWin() override;
 
-    // T passes to the application, which closes the window with it.
-    void eventhandle(NEvent* ev) override;
     // Rebuilds the lines from the newest transfers snapshot taken since the window opened.
     void updatedata();
     // The selected transfer, or null.

@@ -9,18 +9,11 @@
 #include "fakeserver.h"
 #include "infopanel.h"
 #include "ncursesfixture.h"
+#include "parsetext.h"
 #include "srv.h"
 #include "tempdir.h"
 
 namespace {
-
-std::unique_ptr<Item> parse(const std::string& text)
-{
-    std::string err;
-    auto tree = parsexml(text.data(), text.size(), err);
-    EXPECT_EQ(err, "") << text;
-    return tree;
-}
 
 std::string num(double v)
 {

@@ -12,6 +12,7 @@
 #include "linkwaits.h"
 #include "msgwin.h"
 #include "ncursesfixture.h"
+#include "parsetext.h"
 #include "srv.h"
 #include "tempdir.h"
 
@@ -19,14 +20,6 @@ namespace {
 
 // 14 Nov 2023 22:13:20 UTC.
 constexpr long kT0 = 1700000000;
-
-std::unique_ptr<Item> parse(const std::string& text)
-{
-    std::string err;
-    auto tree = parsexml(text.data(), text.size(), err);
-    EXPECT_EQ(err, "") << text;
-    return tree;
-}
 
 // One message as the client link keeps it: the CDATA marks of the body already masked.
 std::string msg(int seqno, long time, const std::string& project, const std::string& body,

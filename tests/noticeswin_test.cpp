@@ -6,18 +6,11 @@
 #include "ncursesfixture.h"
 #include "noticeswin.h"
 #include "nscrollview.h"
+#include "parsetext.h"
 #include "srv.h"
 #include "tempdir.h"
 
 namespace {
-
-std::unique_ptr<Item> parse(const std::string& text)
-{
-    std::string err;
-    auto tree = parsexml(text.data(), text.size(), err);
-    EXPECT_EQ(err, "") << text;
-    return tree;
-}
 
 // A notice as the host holds it; times are UTC.
 std::string notice(int seqno, const std::string& title, const std::string& description,

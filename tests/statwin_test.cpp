@@ -9,6 +9,7 @@
 #include "ncursesfixture.h"
 #include "ndraw.h"
 #include "nscrollview.h"
+#include "parsetext.h"
 #include "srv.h"
 #include "statwin.h"
 #include "tempdir.h"
@@ -16,14 +17,6 @@
 namespace {
 
 const int64_t kBase = 1704067200; // 1 Jan 2024, 00:00 UTC
-
-std::unique_ptr<Item> parse(const std::string& text)
-{
-    std::string err;
-    auto tree = parsexml(text.data(), text.size(), err);
-    EXPECT_EQ(err, "") << text;
-    return tree;
-}
 
 // A daily entry of day n after kBase; totals are written as given, so they may be words.
 std::string daily(int n, const std::string& host, const std::string& user = "0")

@@ -11,20 +11,13 @@
 #include "ndraw.h"
 #include "nscrollbar.h"
 #include "nscrollview.h"
+#include "parsetext.h"
 #include "srv.h"
 #include "taskinfowin.h"
 #include "tempdir.h"
 #include "textutil.h"
 
 namespace {
-
-std::unique_ptr<Item> parse(const std::string& text)
-{
-    std::string err;
-    auto tree = parsexml(text.data(), text.size(), err);
-    EXPECT_EQ(err, "") << text;
-    return tree;
-}
 
 const char* const kUrl = "http://alpha.example/";
 

@@ -14,6 +14,7 @@
 #include "ncolorpair.h"
 #include "ncursesfixture.h"
 #include "ngroup.h"
+#include "parsetext.h"
 #include "srv.h"
 #include "taskwin.h"
 #include "tempdir.h"
@@ -23,14 +24,6 @@ namespace {
 
 constexpr std::time_t kNow = 1700000000;
 std::time_t fixedclock() { return kNow; }
-
-std::unique_ptr<Item> parse(const std::string& text)
-{
-    std::string err;
-    auto tree = parsexml(text.data(), text.size(), err);
-    EXPECT_EQ(err, "") << text;
-    return tree;
-}
 
 // Two projects, each with one app and one workunit, as a client lists them.
 const char kProjects[] =

@@ -213,33 +213,11 @@ TEST_F(TConnectTest, AbortEndsAWaitWithinAboutOneSlice)
 
 } // namespace
 
-namespace {
-
-// A resolver that hangs until released, counting the lookups started.
-std::mutex hungmutex;
-std::condition_variable hungwake;
-bool hungreleased = false;
-std::atomic<int> hunglookups{0};
-
-bool hungresolver(const std::string&, in_addr&)
-{
-    ++hunglookups;
-    std::unique_lock<std::mutex> hold(hungmutex);
-    hungwake.wait(hold, [] { return hungreleased; });
-    return false;
-}
-
-} // namespace
-
 // A resolver that never answers costs one waiting lookup, not one more stuck thread
 // for every connection attempt; each attempt still gives up after the connect time-out.
 TEST(TConnectResolve, HungResolverIsWaitedForAgainNotJoinedByAnother)
 {
-    const int savedtimeout = TConnect::connecttimeoutms;
-    TConnect::connecttimeoutms = 200;
-    hunglookups = 0;
-    hungreleased = false;
-    TConnect::lookuphook = hungresolver;
+    HungResolver resolver(200);
     {
         TConnect t("name.that.hangs", "31416");
         for (int i = 0; i < 4; ++i) {
@@ -249,13 +227,5 @@ TEST(TConnectResolve, HungResolverIsWaitedForAgainNotJoinedByAnother)
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
         }
     }
-    EXPECT_EQ(hunglookups, 1);
-    {
-        std::lock_guard<std::mutex> hold(hungmutex);
-        hungreleased = true;
-    }
-    hungwake.notify_all();
-    TConnect::lookuphook = nullptr;
-    TConnect::connecttimeoutms = savedtimeout;
-    usleep(50000); // the released lookup thread ends
+    EXPECT_EQ(HungResolver::lookups(), 1);
 }

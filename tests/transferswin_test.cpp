@@ -8,20 +8,13 @@
 #include "fakeserver.h"
 #include "item.h"
 #include "mainwin.h"
+#include "parsetext.h"
 #include "srv.h"
 #include "transferswin.h"
 
 namespace {
 
 using Cells = std::vector<std::string>;
-
-std::unique_ptr<Item> parse(const std::string& text)
-{
-    std::string err;
-    auto tree = parsexml(text.data(), text.size(), err);
-    EXPECT_EQ(err, "") << text;
-    return tree;
-}
 
 // The time the captured reply was taken at.
 constexpr double kNow = 1796829560;

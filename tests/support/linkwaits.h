@@ -34,6 +34,20 @@ private:
     size_t maxreply_, maxitems_;
 };
 
+// For its lifetime every name lookup of the link hangs until the end, and connection
+// attempts give up after `connectms`; counts the lookups started.
+class HungResolver {
+public:
+    explicit HungResolver(int connectms);
+    ~HungResolver(); // releases the waiting lookups and puts the real resolver back
+    HungResolver(const HungResolver&) = delete;
+    HungResolver& operator=(const HungResolver&) = delete;
+    static int lookups();
+
+private:
+    int savedtimeout_;
+};
+
 // Number of open descriptors of this process.
 int openfdcount();
 

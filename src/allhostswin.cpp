@@ -261,9 +261,7 @@ AllHostsWin::AllHostsWin(SrvList& sl, HostPoller& hp)
     header->bgattr = getcolorpair(COLOR_WHITE, getbgcolor());
     header->settext(getcolorpair(COLOR_CYAN, getbgcolor()) | A_BOLD, "%s", hostheader().c_str());
     list = insert(std::make_unique<NSelectList>(NRect{2, 1, std::max(rect.rows - 3, 1), inner}));
-    scrollbar = insert(std::make_unique<NScrollBar>(
-        NRect{1, std::max(rect.cols - 1, 0), std::max(rect.rows - 2, 1), 1}, 0, 0, ACS_VLINE));
-    list->setscrollbar(scrollbar);
+    scrollbar = borderscrollbar(list);
     if (Srv* cur = srvlist.current())
         wanted = cur->serial; // the selection starts on the current host
     sizedfor = srvlist.servers.size();
@@ -395,8 +393,7 @@ void AllHostsWin::fitsize()
     resize(rowsnow, cols);
     header->resize(1, std::max(cols - 2, 1));
     list->resize(std::max(rowsnow - 3, 1), std::max(cols - 2, 1));
-    scrollbar->resize(std::max(rowsnow - 2, 1), 1);
-    scrollbar->move(1, std::max(cols - 1, 0));
+    fitborderscrollbar(scrollbar, rowsnow, cols);
     centre();
     setneedrefresh();
 }

@@ -4,6 +4,8 @@
 
 #include "ncolorpair.h"
 #include "ndraw.h"
+#include "nscrollbar.h"
+#include "nscrollview.h"
 
 NDialog::NDialog(const NRect& rect, const std::string& t)
     : NGroup(rect), title(t), frameattr(getcolorpair(7, getbgcolor()) | A_BOLD)
@@ -79,4 +81,18 @@ void NDialog::eventhandle(NEvent* ev)
     default:
         break;
     }
+}
+
+NScrollBar* NDialog::borderscrollbar(NScrollView* view, chtype bodychar)
+{
+    NScrollBar* bar = insert(std::make_unique<NScrollBar>(
+        NRect{1, std::max(rect.cols - 1, 0), std::max(rect.rows - 2, 1), 1}, 0, 0, bodychar));
+    view->setscrollbar(bar);
+    return bar;
+}
+
+void NDialog::fitborderscrollbar(NScrollBar* bar, int rows, int cols)
+{
+    bar->resize(std::max(rows - 2, 1), 1);
+    bar->move(1, std::max(cols - 1, 0));
 }

@@ -11,6 +11,9 @@
 
 #include "ngroup.h"
 
+class NScrollBar;
+class NScrollView;
+
 class NDialog : public NGroup {
 public:
     // The title is shown with one blank on each side; an empty one shows nothing.
@@ -40,6 +43,10 @@ protected:
     // Draws the frame and the title; derived dialogs that draw into their own window
     // (not only through children) do so after calling it.
     virtual void drawframe();
+    // A scroll bar for the view on the right border, between the frame's corners.
+    NScrollBar* borderscrollbar(NScrollView* view, chtype bodychar = ACS_VLINE);
+    // Puts such a bar back on the border of a dialog resized to rows x cols.
+    static void fitborderscrollbar(NScrollBar* bar, int rows, int cols);
 
     std::string title;
     int titlecol = -1;           // where the blanked title starts; -1: centred

@@ -190,9 +190,7 @@ NoticesWin::NoticesWin(Srv* s) : NDialog(NRect{0, 0, windowrows(), windowcols()}
     passkeys = {'I', 'i'}; // its hot key closes it
     content = insert(std::make_unique<NScrollView>(
         NRect{1, 2, std::max(rect.rows - 2, 0), std::max(rect.cols - 4, 0)}));
-    scrollbar = insert(std::make_unique<NScrollBar>(
-        NRect{1, rect.cols - 1, std::max(rect.rows - 2, 0), 1}, 0, 0, ACS_VLINE));
-    content->setscrollbar(scrollbar);
+    scrollbar = borderscrollbar(content);
     screenrows = LINES;
     screencols = COLS;
     updatedata();
@@ -210,8 +208,7 @@ void NoticesWin::fitscreen()
     resize(rows, cols);
     werase(win);
     content->resize(std::max(rows - 2, 0), std::max(cols - 4, 0));
-    scrollbar->resize(std::max(rows - 2, 0), 1);
-    scrollbar->move(1, cols - 1);
+    fitborderscrollbar(scrollbar, rows, cols);
     screenrows = LINES;
     screencols = COLS;
     updatedata();

@@ -201,9 +201,7 @@ StatWin::StatWin(Srv* s)
     passkeys = {'V', 'v'}; // its hot key closes it
     content = insert(std::make_unique<NScrollView>(
         NRect{2, 2, std::max(rect.rows - 4, 0), std::max(rect.cols - 4, 0)}));
-    scrollbar = insert(std::make_unique<NScrollBar>(
-        NRect{1, rect.cols - 1, std::max(rect.rows - 2, 0), 1}, 0, 0, ACS_VLINE));
-    content->setscrollbar(scrollbar);
+    scrollbar = borderscrollbar(content);
     updatedata();
     if (!sized)
         fitsize();
@@ -231,8 +229,7 @@ void StatWin::fitsize()
     move(0, 0);
     resize(rows, cols);
     content->resize(viewrows, viewcols);
-    scrollbar->resize(std::max(rows - 2, 0), 1);
-    scrollbar->move(1, cols - 1);
+    fitborderscrollbar(scrollbar, rows, cols);
     centre();
     setneedrefresh();
 }

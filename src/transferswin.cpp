@@ -215,9 +215,7 @@ TransfersWin::TransfersWin(Srv* s)
     header->bgattr = getcolorpair(7, getbgcolor());
     list = insert(std::make_unique<NSelectList>(NRect{2, 2, std::max(1, rect.rows - 3),
                                                       std::max(1, rect.cols - 4)}));
-    scrollbar = insert(std::make_unique<NScrollBar>(
-        NRect{1, rect.cols - 1, std::max(1, rect.rows - 2), 1}, 0, 0, ACS_VLINE | A_BOLD));
-    list->setscrollbar(scrollbar);
+    scrollbar = borderscrollbar(list, ACS_VLINE | A_BOLD);
     if (srv) {
         {
             Snapshot before(srv->filetransfersnapshots);
@@ -331,8 +329,7 @@ void TransfersWin::fitsize()
     werase(win); // the old frame would stay inside a larger window
     header->resize(1, std::max(1, colsnow - 4));
     list->resize(std::max(1, rowsnow - 3), std::max(1, colsnow - 4));
-    scrollbar->resize(std::max(1, rowsnow - 2), 1);
-    scrollbar->move(1, std::max(0, colsnow - 1));
+    fitborderscrollbar(scrollbar, rowsnow, colsnow);
     centre();
     setneedrefresh();
 }

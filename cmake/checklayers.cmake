@@ -2,13 +2,17 @@ cmake_policy(SET CMP0057 NEW) # IN_LIST
 # Fails when a source file includes a header of a layer it may not use.
 #   cmake -DLAYERS=<file> -DSRC=<dir> -DSTAMP=<file> -P checklayers.cmake
 # The layers file holds one line per layer, "name: unit unit ...", lowest first, then a
-# line "uses name: name name ..." per layer, and "shared: unit ..." for headers that
-# every layer may include. A unit is a file name without .h or .cpp.
+# line "uses name: name name ..." per layer, "shared: unit ..." for headers that every
+# layer may include, and "nocurses: name ..." for the layers that may not include a
+# curses header. A unit is a file name without .h or .cpp.
 file(STRINGS "${LAYERS}" lines)
 set(shared "")
+set(nocurses "")
 foreach(line IN LISTS lines)
   if(line MATCHES "^shared: *(.*)$")
     string(REPLACE " " ";" shared "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^nocurses: *(.*)$")
+    string(REPLACE " " ";" nocurses "${CMAKE_MATCH_1}")
   elseif(line MATCHES "^uses ([a-z]+): *(.*)$")
     string(REPLACE " " ";" uses_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
   elseif(line MATCHES "^([a-z]+): *(.*)$")
@@ -28,6 +32,14 @@ foreach(layer IN LISTS layers)
       set(path "${SRC}/${unit}.${ext}")
       if(NOT EXISTS "${path}")
         continue()
+      endif()
+      if(layer IN_LIST nocurses)
+        file(STRINGS "${path}" cursesincludes
+             REGEX "^[ \t]*#[ \t]*include[ \t]*<(n?cursesw?/)?(n?curses|panel|menu|form|term)\\.h>")
+        foreach(inc IN LISTS cursesincludes)
+          string(STRIP "${inc}" inc)
+          list(APPEND failures "${unit}.${ext} (${layer}) includes a curses header: ${inc}")
+        endforeach()
       endif()
       file(STRINGS "${path}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
       foreach(inc IN LISTS includes)

@@ -271,63 +271,20 @@ void MainProg::handlecommand(TuiEvent* ev)
 {
     switch (ev->keycode) {
     case evCFGCH:
-        menu->disable();
-        destroybyid("7CfgForm");
-        // The windows and forms of one host hold a host that the rebuild frees.
-        closehostwindows();
-        destroybyid("14AddProjectForm");
-        destroybyid("13AddAccMgrForm");
-        // The rebuilt list's first host may be given the address of the freed one: the
-        // windows let go of the old host first, so they never take one for the other.
-        wmain->setsrv(nullptr);
-        menu->srv = nullptr;
-        gsrvlist->refill();
-        wmain->setsrv(gsrvlist->current());
-        menu->srv = gsrvlist->current();
-        wmain->updatecaption();
-        lasttime = 0;
-        uistate &= ~(kDialogOpen | kTaskSelected);
-        updatestatusline();
+        rebuildhostlist();
         break;
-    case evABORTRES: {
-        if (ev->bdata1) {
-            // The confirmed event names the task shown in the box: the list may have
-            // been rebuilt and re-sorted under the box since.
-            if (knownsrv(ev))
-                ev->srv->opresult(ev->sdata1, ev->sdata2, "abort_result");
-            closemessagebox();
-            break;
-        }
-        TaskKey* task = selectedtask();
-        Srv* srv = gsrvlist->current();
-        if (!task || !srv)
-            break;
-        auto yes = std::make_unique<TuiEvent>(evABORTRES, srv, task->projecturl, task->taskname);
-        yes->bdata1 = true;
-        // Names come from the client: nothing in them may reach the terminal as a command.
-        showconfirm("Please Confirm\n\nTask   : " + displaytext(task->taskname) +
-                        "\nOperation : Abort",
-                    std::move(yes));
+    case evABORTRES:
+        abortresult(ev);
         break;
-    }
     case evABOUT:
         toggledialog("8AboutWin", kDialogOpen, [] { return std::make_unique<AboutWin>(2, 40); });
         break;
     case evKEYBIND:
         toggledialog("7HelpWin", kDialogOpen, [] { return std::make_unique<HelpWin>(2, 40); });
         break;
-    case evTASKINFO: {
-        TaskKey* task = selectedtask();
-        if (!task || getitembyid("11TaskInfoWin")) // one at a time
-            break;
-        showselection(false);
-        auto win = std::make_unique<TaskInfoWin>("Task Info Raw View", gsrvlist->current(),
-                                                 task->projecturl, task->taskname);
-        centre(insert(std::move(win)));
-        uistate |= kTaskInfoOpen;
-        updatestatusline();
+    case evTASKINFO:
+        opentaskinfo();
         break;
-    }
     case evADDPROJECT:
         toggledialog("14AddProjectForm", kDialogOpen, [this, ev]() -> std::unique_ptr<NView> {
             if (!knownsrv(ev))
@@ -357,22 +314,9 @@ void MainProg::handlecommand(TuiEvent* ev)
         if (Srv* srv = gsrvlist->current())
             srv->runbenchmarks();
         break;
-    case evPROJECT: {
-        if (ev->bdata1) {
-            if (knownsrv(ev))
-                ev->srv->opproject(ev->sdata1, ev->sdata2);
-            closemessagebox();
-            break;
-        }
-        if (!knownsrv(ev))
-            break;
-        auto yes = std::make_unique<TuiEvent>(evPROJECT, ev->srv, ev->sdata1, ev->sdata2);
-        yes->bdata1 = true;
-        showconfirm("Please Confirm\n\nProject   : " + displaytext(ev->sdata1) +
-                        "\nOperation : " + ev->sdata2,
-                    std::move(yes));
+    case evPROJECT:
+        projectoperation(ev);
         break;
-    }
     case evTASKSELECTORON:
         uistate |= kTaskSelected;
         updatestatusline();
@@ -406,6 +350,79 @@ void MainProg::handlecommand(TuiEvent* ev)
     default:
         break;
     }
+}
+
+void MainProg::rebuildhostlist()
+{
+    menu->disable();
+    destroybyid("7CfgForm");
+    // The windows and forms of one host hold a host that the rebuild frees.
+    closehostwindows();
+    destroybyid("14AddProjectForm");
+    destroybyid("13AddAccMgrForm");
+    // The rebuilt list's first host may be given the address of the freed one: the
+    // windows let go of the old host first, so they never take one for the other.
+    wmain->setsrv(nullptr);
+    menu->srv = nullptr;
+    gsrvlist->refill();
+    wmain->setsrv(gsrvlist->current());
+    menu->srv = gsrvlist->current();
+    wmain->updatecaption();
+    lasttime = 0;
+    uistate &= ~(kDialogOpen | kTaskSelected);
+    updatestatusline();
+}
+
+void MainProg::abortresult(TuiEvent* ev)
+{
+    if (ev->bdata1) {
+        // The confirmed event names the task shown in the box: the list may have
+        // been rebuilt and re-sorted under the box since.
+        if (knownsrv(ev))
+            ev->srv->opresult(ev->sdata1, ev->sdata2, "abort_result");
+        closemessagebox();
+        return;
+    }
+    TaskKey* task = selectedtask();
+    Srv* srv = gsrvlist->current();
+    if (!task || !srv)
+        return;
+    auto yes = std::make_unique<TuiEvent>(evABORTRES, srv, task->projecturl, task->taskname);
+    yes->bdata1 = true;
+    // Names come from the client: nothing in them may reach the terminal as a command.
+    showconfirm("Please Confirm\n\nTask   : " + displaytext(task->taskname) +
+                    "\nOperation : Abort",
+                std::move(yes));
+}
+
+void MainProg::opentaskinfo()
+{
+    TaskKey* task = selectedtask();
+    if (!task || getitembyid("11TaskInfoWin")) // one at a time
+        return;
+    showselection(false);
+    auto win = std::make_unique<TaskInfoWin>("Task Info Raw View", gsrvlist->current(),
+                                             task->projecturl, task->taskname);
+    centre(insert(std::move(win)));
+    uistate |= kTaskInfoOpen;
+    updatestatusline();
+}
+
+void MainProg::projectoperation(TuiEvent* ev)
+{
+    if (ev->bdata1) {
+        if (knownsrv(ev))
+            ev->srv->opproject(ev->sdata1, ev->sdata2);
+        closemessagebox();
+        return;
+    }
+    if (!knownsrv(ev))
+        return;
+    auto yes = std::make_unique<TuiEvent>(evPROJECT, ev->srv, ev->sdata1, ev->sdata2);
+    yes->bdata1 = true;
+    showconfirm("Please Confirm\n\nProject   : " + displaytext(ev->sdata1) +
+                    "\nOperation : " + ev->sdata2,
+                std::move(yes));
 }
 
 Srv* MainProg::controlsrv(const TuiEvent* ev) const

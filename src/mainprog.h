@@ -54,6 +54,10 @@ public:
 private:
     void handlekey(NEvent* ev);
     void handlecommand(TuiEvent* ev);
+    void rebuildhostlist();              // after the host list editor saved
+    void abortresult(TuiEvent* ev);      // asks first; the confirmed event acts
+    void opentaskinfo();
+    void projectoperation(TuiEvent* ev); // asks first; the confirmed event acts
     TaskKey* selectedtask() const;
     bool knownsrv(const TuiEvent* ev) const;
     void switchhost(bool forward);

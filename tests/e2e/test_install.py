@@ -57,6 +57,10 @@ class InstallTest(unittest.TestCase):
                                  text=True, check=True).stdout
         for lib in ("libncursesw6", "libexpat1", "libgnutls-openssl27"):
             self.assertIn(lib, depends)
+        description = subprocess.run(["dpkg-deb", "-f", deb, "Description"], capture_output=True,
+                                     text=True, check=True).stdout
+        self.assertIn("terminal manager for BOINC clients\n varnix shows", description)
+        self.assertNotIn(";", description)
 
 
 if __name__ == "__main__":

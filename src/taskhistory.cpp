@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "config.h"
 #include "fileio.h"
@@ -604,13 +605,16 @@ void TaskHistory::maintain(int64_t now)
         publish();
 }
 
-std::unordered_map<std::string, HistoryEntry> finishedresults(const Item* statetree, size_t limit)
+std::unordered_map<std::string, HistoryEntry> finishedresults(
+    const Item* statetree, size_t limit, const std::unordered_map<std::string, HistoryEntry>* known)
 {
     std::unordered_map<std::string, HistoryEntry> out;
     const Item* cs = statetree ? statetree->find("client_state") : nullptr;
     if (!cs)
         return out;
-    StateIndex index(cs);
+    // Names are looked up only for tasks not seen finished before: the index costs a pass
+    // over every workunit, and the state is polled every two seconds.
+    std::optional<StateIndex> index;
     for (const auto& r : cs->getchildren()) {
         if (r->getname() != "result")
             continue;
@@ -622,12 +626,25 @@ std::unordered_map<std::string, HistoryEntry> finishedresults(const Item* statet
         e.taskname = textof(r.get(), "name");
         if (e.projecturl.empty() || e.taskname.empty())
             continue;
-        if (const std::string* name = index.projectname(e.projecturl))
-            e.projectname = *name;
-        if (const Item* app = index.app(textof(r.get(), "wu_name"))) {
-            e.appname = textof(app, "user_friendly_name");
-            if (e.appname.empty())
-                e.appname = textof(app, "name");
+        std::string key = historykey(e);
+        const HistoryEntry* before = nullptr;
+        if (known) {
+            auto it = known->find(key);
+            before = it == known->end() ? nullptr : &it->second;
+        }
+        if (before) {
+            e.projectname = before->projectname;
+            e.appname = before->appname;
+        } else {
+            if (!index)
+                index.emplace(cs);
+            if (const std::string* name = index->projectname(e.projecturl))
+                e.projectname = *name;
+            if (const Item* app = index->app(textof(r.get(), "wu_name"))) {
+                e.appname = textof(app, "user_friendly_name");
+                if (e.appname.empty())
+                    e.appname = textof(app, "name");
+            }
         }
         e.exitstatus = intof(r.get(), "exit_status");
         e.state = state;
@@ -635,7 +652,6 @@ std::unordered_map<std::string, HistoryEntry> finishedresults(const Item* statet
         e.cputime = numberof(r.get(), "final_cpu_time");
         e.completedtime = secondsfromdouble(numberof(r.get(), "completed_time"));
         clampentry(e);
-        std::string key = historykey(e);
         out.emplace(std::move(key), std::move(e));
         if (out.size() >= limit)
             break;
@@ -690,7 +706,7 @@ std::vector<HistoryEntry> StateWatch::update(const Item* statetree, int64_t now,
     const Item* cs = statetree ? statetree->find("client_state") : nullptr;
     if (!cs)
         return left;
-    auto current = finishedresults(statetree, TaskHistory::maxentries);
+    auto current = finishedresults(statetree, TaskHistory::maxentries, &finished);
     std::vector<size_t> now_present;
     std::hash<std::string_view> hash;
     for (const auto& r : cs->getchildren()) {

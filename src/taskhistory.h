@@ -115,9 +115,11 @@ private:
 };
 
 // The finished results ("state" 3 and above, or ready to report) of a state tree, as
-// history entries keyed by historykey, at most `limit` of them.
-std::unordered_map<std::string, HistoryEntry> finishedresults(const Item* statetree,
-                                                              size_t limit);
+// history entries keyed by historykey, at most `limit` of them. The project and
+// application names of a task in `known` are taken from there.
+std::unordered_map<std::string, HistoryEntry> finishedresults(
+    const Item* statetree, size_t limit,
+    const std::unordered_map<std::string, HistoryEntry>* known = nullptr);
 // The entries of a get_old_results reply; project and application names come from the
 // state tree when it knows them. Tasks the client dropped before they finished (exit
 // status 0, no completion time) are left out.

@@ -187,6 +187,13 @@ TEST(HistoryCollect, FinishedTasksThatLeaveTheStateAndOldResults)
                   HistoryEntry e{"u", "gone", "P", "Worker", 203, 6, 12, 0, kNow, kNow};
                   return e;
               }()));
+    // A finished task's state still moves on (uploading, then failed); what it shows last counts.
+    StateWatch moving;
+    moving.update(state(result("up", 4)).get(), kNow);
+    moving.update(state(result("up", 7)).get(), kNow);
+    auto failed = moving.update(state("").get(), kNow);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(historyline(failed[0]), historyline(HistoryEntry{"u", "up", "P", "Worker", 0, 7, 12, 0, kNow, kNow}));
 
     auto reply = parse("<old_results><old_result><project_url>u</project_url><result_name>r1</result_name>"
                        "<app_name>w</app_name><exit_status>197</exit_status><elapsed_time>5</elapsed_time>"

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "item.h"
+#include "statelookup.h"
 #include "sigblock.h"
 #include "srv.h"
 
@@ -26,21 +27,6 @@ constexpr int kFilesUploaded = 5;
 constexpr int kAborted = 6;
 constexpr int kUploadFailed = 7;
 constexpr int kExecuting = 1; // active_task_state
-
-double numberof(const Item* parent, std::string_view name, double fallback = 0)
-{
-    const Item* it = parent ? parent->child(name) : nullptr;
-    if (!it)
-        return fallback;
-    double v = it->doublevalue();
-    return std::isfinite(v) ? v : fallback;
-}
-
-int intof(const Item* parent, std::string_view name, int fallback = 0)
-{
-    const Item* it = parent ? parent->child(name) : nullptr;
-    return it ? it->intvalue() : fallback;
-}
 
 } // namespace
 

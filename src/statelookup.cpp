@@ -1,5 +1,9 @@
 #include "statelookup.h"
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "item.h"
@@ -75,6 +79,30 @@ void eachworkunitapp(const Item* cs, Fn fn)
 }
 
 } // namespace
+
+std::string textof(const Item* parent, std::string_view name)
+{
+    const Item* it = parent ? parent->child(name) : nullptr;
+    return it ? it->value() : std::string();
+}
+
+double numberof(const Item* parent, std::string_view name, double fallback)
+{
+    const Item* it = parent ? parent->child(name) : nullptr;
+    if (!it)
+        return fallback;
+    const double v = it->doublevalue();
+    return std::isfinite(v) ? v : fallback;
+}
+
+int intof(const Item* parent, std::string_view name, int fallback)
+{
+    const Item* it = parent ? parent->child(name) : nullptr;
+    if (!it)
+        return fallback;
+    const long long v = std::strtoll(it->value().c_str(), nullptr, 10);
+    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
 
 Item* childbyvalue(const Item* parent, std::string_view childname, std::string_view field,
                    std::string_view value)

@@ -12,6 +12,12 @@
 
 class Item;
 
+// The value of the direct child `name` of `parent`; the fallback when either is missing:
+// its text; its number when that is finite; its integer, held to the range of int.
+std::string textof(const Item* parent, std::string_view name);
+double numberof(const Item* parent, std::string_view name, double fallback = 0);
+int intof(const Item* parent, std::string_view name, int fallback = 0);
+
 // First direct child of `parent` named `childname` whose own element `field` holds `value`.
 Item* childbyvalue(const Item* parent, std::string_view childname, std::string_view field,
                    std::string_view value);

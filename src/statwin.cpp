@@ -17,7 +17,7 @@ namespace {
 
 constexpr int kColumnWidth = 10;
 
-double numberof(const Item* parent, const char* name)
+double foundnumber(const Item* parent, const char* name)
 {
     const Item* it = parent->find(name);
     return it ? it->doublevalue() : 0.0;
@@ -108,12 +108,12 @@ StatTable buildstattable(const Item* statstree, const Item* statetree, bool host
         double prevhost = 0, prevuser = 0;
         bool first = true;
         for (const Item* ds : ps->children("daily_statistics")) {
-            const double host = numberof(ds, "host_total_credit");
-            const double user = numberof(ds, "user_total_credit");
+            const double host = foundnumber(ds, "host_total_credit");
+            const double user = foundnumber(ds, "user_total_credit");
             // The first entry only gives the totals the next day's gain starts from.
             if (!first) {
                 StatDay d;
-                d.day = secondsfromdouble(numberof(ds, "day"));
+                d.day = secondsfromdouble(foundnumber(ds, "day"));
                 d.hostgain = gainof(host, prevhost);
                 d.usergain = gainof(user, prevuser);
                 column.days.push_back(d);

@@ -154,27 +154,6 @@ int makefolders(const std::string& dir)
     return 0;
 }
 
-std::string textof(const Item* parent, std::string_view name)
-{
-    const Item* it = parent->child(name);
-    return it ? it->value() : std::string();
-}
-
-double numberof(const Item* parent, std::string_view name)
-{
-    const Item* it = parent->child(name);
-    return it ? it->doublevalue() : 0.0;
-}
-
-int intof(const Item* parent, std::string_view name)
-{
-    const Item* it = parent->child(name);
-    if (!it)
-        return 0;
-    long long v = std::strtoll(it->value().c_str(), nullptr, 10);
-    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
-}
-
 // A time the client gave, or the fallback when it gave none.
 int64_t timeor(int64_t t, int64_t fallback)
 {

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "item.h"
+#include "statelookup.h"
 #include "ncolorpair.h"
 #include "nscrollbar.h"
 #include "nselectlist.h"
@@ -25,20 +26,6 @@ constexpr int kSpeedCols = 11;
 constexpr int kTimeCols = 8;
 constexpr int kStateCols = 22; // what the window makes room for; longer ones are cut
 constexpr int kFileMax = 40;
-
-// A number the client sent, 0 when it is missing or no real number.
-double numberof(const Item* parent, const char* name)
-{
-    const Item* it = parent ? parent->child(name) : nullptr;
-    const double v = it ? it->doublevalue() : 0.0;
-    return std::isfinite(v) ? v : 0.0;
-}
-
-std::string textof(const Item* parent, const char* name)
-{
-    const Item* it = parent ? parent->child(name) : nullptr;
-    return it ? it->value() : std::string();
-}
 
 // A flag sent either as an empty element or as 0/1.
 bool flagof(const Item* it)

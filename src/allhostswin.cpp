@@ -32,14 +32,6 @@ const Column kColumns[cCount] = {
     {"credit", 9, true},     {"answered", 8, false},
 };
 
-std::string fit(std::string text, int width, bool right)
-{
-    if (mbstrlen(text) > width)
-        mbstrtrunc(text, width);
-    std::string pad(static_cast<size_t>(std::max(width - mbstrlen(text), 0)), ' ');
-    return right ? pad + text : text + pad;
-}
-
 int linewidth()
 {
     int w = 0;
@@ -61,7 +53,8 @@ int staterank(HostState s)
     return 5;
 }
 
-std::string shortduration(long long s)
+// In the width of the task list's times: "42s", "5m", "3h", "2d".
+std::string compactduration(long long s)
 {
     return s <= 99 ? std::to_string(std::max(s, 0LL)) + "s" : formatduration(s);
 }
@@ -129,14 +122,14 @@ std::string timelefttext(double deadline, long long now)
     const double left = deadline - static_cast<double>(now);
     if (left <= 0)
         return "late";
-    return shortduration(static_cast<long long>(std::min(left, 1e12)));
+    return compactduration(static_cast<long long>(std::min(left, 1e12)));
 }
 
 std::string agotext(long long when, long long now)
 {
     if (when <= 0)
         return "-";
-    return shortduration(now - when) + " ago";
+    return compactduration(now - when) + " ago";
 }
 
 const char* sortname(int mode)
@@ -168,7 +161,7 @@ std::vector<std::string> hostcolumns(const HostRow& row, long long now)
     c[cAge] = agotext(s.lastanswer, now);
     std::vector<std::string> out;
     for (int i = 0; i < cCount; ++i)
-        out.push_back(fit(c[i], kColumns[i].width, kColumns[i].right));
+        out.push_back(fitcolumn(c[i], kColumns[i].width, kColumns[i].right));
     return out;
 }
 
@@ -215,7 +208,7 @@ std::string hostheader()
 {
     std::string line;
     for (int i = 0; i < cCount; ++i)
-        line += (i ? " " : "") + fit(kColumns[i].title, kColumns[i].width, kColumns[i].right);
+        line += (i ? " " : "") + fitcolumn(kColumns[i].title, kColumns[i].width, kColumns[i].right);
     return line;
 }
 

@@ -18,16 +18,6 @@ constexpr int kDateWidth = 16; // "2026-12-09 15:01"
 constexpr int64_t kDay = 86400;
 
 // `text` cut to `width` characters and padded with blanks to exactly that many.
-std::string fitted(std::string text, int width, bool alignright = false)
-{
-    if (width <= 0)
-        return std::string();
-    if (mbstrlen(text) > width)
-        mbstrtrunc(text, width);
-    std::string pad(static_cast<size_t>(std::max(width - mbstrlen(text), 0)), ' ');
-    return alignright ? pad + text : text + pad;
-}
-
 std::string datetext(int64_t t)
 {
     std::time_t tt = static_cast<std::time_t>(t);
@@ -46,11 +36,6 @@ std::string projectof(const HistoryEntry& e)
 std::string plural(int n, const char* word)
 {
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
-int within(int want, int least, int screen)
-{
-    return std::max(1, std::min(std::max(want, least), screen));
 }
 
 std::string lower(std::string s)
@@ -138,7 +123,7 @@ void HistoryList::drawcontent()
 }
 
 HistoryWin::HistoryWin(Srv* s)
-    : NDialog(NRect{0, 0, within(LINES - 4, 10, LINES), within(COLS - 4, 40, COLS)}, "Task history"),
+    : NDialog(NRect{0, 0, dialogextent(LINES - 4, 10, LINES), dialogextent(COLS - 4, 40, COLS)}, "Task history"),
       srv(s)
 {
     passkeys = {'H', 'h'}; // its hot key closes it
@@ -225,10 +210,10 @@ void HistoryWin::updatedata(bool force)
         --total;
     }
 
-    headerline = fitted("Completed", kDateWidth) + "  " + fitted("Project", projectwidth) + "  " +
-                 fitted("Application", appwidth) + "  " + fitted("Task", taskwidth) + "  " +
-                 fitted("Outcome", outcomewidth) + "  " + fitted("Elapsed", elapsedwidth, true) +
-                 "  " + fitted("CPU", cpuwidth, true);
+    headerline = fitcolumn("Completed", kDateWidth) + "  " + fitcolumn("Project", projectwidth) + "  " +
+                 fitcolumn("Application", appwidth) + "  " + fitcolumn("Task", taskwidth) + "  " +
+                 fitcolumn("Outcome", outcomewidth) + "  " + fitcolumn("Elapsed", elapsedwidth, true) +
+                 "  " + fitcolumn("CPU", cpuwidth, true);
     summaryline = data ? historysummarytext(summarizehistory(*data, projectfilter, time(nullptr)))
                        : std::string("No host");
 
@@ -253,13 +238,13 @@ void HistoryWin::makeline(int index, NAttrString& line) const
     const bool failed = historyfailed(e);
     const int bg = getbgcolor();
     const int attr = failed ? getcolorpair(1, bg) | A_BOLD : getcolorpair(7, bg) | A_BOLD;
-    std::string text = fitted(datetext(e.completedtime), kDateWidth) + "  " +
-                       fitted(projectof(e), projectwidth) + "  " +
-                       fitted(displaytext(e.appname), appwidth) + "  " +
-                       fitted(displaytext(e.taskname), taskwidth) + "  " +
-                       fitted(historyoutcome(e), outcomewidth) + "  " +
-                       fitted(readableduration(e.elapsedtime), elapsedwidth, true) + "  " +
-                       fitted(readableduration(e.cputime), cpuwidth, true);
+    std::string text = fitcolumn(datetext(e.completedtime), kDateWidth) + "  " +
+                       fitcolumn(projectof(e), projectwidth) + "  " +
+                       fitcolumn(displaytext(e.appname), appwidth) + "  " +
+                       fitcolumn(displaytext(e.taskname), taskwidth) + "  " +
+                       fitcolumn(historyoutcome(e), outcomewidth) + "  " +
+                       fitcolumn(readableduration(e.elapsedtime), elapsedwidth, true) + "  " +
+                       fitcolumn(readableduration(e.cputime), cpuwidth, true);
     // Cut at the list's edge, so that a narrow screen does not wrap it into the next row.
     mbstrtrunc(text, std::max(list->rect.cols, 1));
     line.appendtext(attr, std::move(text));
@@ -287,14 +272,14 @@ void HistoryWin::drawframe()
         if (row <= 0 || row >= rect.rows - 1)
             return;
         wattrset(win, attr);
-        mvwaddstr(win, row, 2, fitted(std::move(text), width).c_str());
+        mvwaddstr(win, row, 2, fitcolumn(std::move(text), width).c_str());
     };
     std::string filter = filtertext();
-    std::string summary = fitted(summaryline, std::max(width - mbstrlen(filter), 0));
+    std::string summary = fitcolumn(summaryline, std::max(width - mbstrlen(filter), 0));
     put(1, getcolorpair(6, bg) | A_BOLD, summary + filter);
     if (!filter.empty() && mbstrlen(summary) < width) {
         wattrset(win, getcolorpair(3, bg) | A_BOLD);
-        mvwaddstr(win, 1, 2 + mbstrlen(summary), fitted(filter, width - mbstrlen(summary)).c_str());
+        mvwaddstr(win, 1, 2 + mbstrlen(summary), fitcolumn(filter, width - mbstrlen(summary)).c_str());
     }
     put(2, getcolorpair(6, bg) | A_BOLD, headerline);
     if (!failure.empty())

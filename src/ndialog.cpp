@@ -7,6 +7,11 @@
 #include "nscrollbar.h"
 #include "nscrollview.h"
 
+int dialogextent(int want, int least, int screen)
+{
+    return std::max(1, std::min(std::max(want, least), screen));
+}
+
 NDialog::NDialog(const NRect& rect, const std::string& t)
     : NGroup(rect), title(t), frameattr(getcolorpair(7, getbgcolor()) | A_BOLD)
 {

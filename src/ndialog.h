@@ -14,6 +14,10 @@
 class NScrollBar;
 class NScrollView;
 
+// A dialog's rows or columns: what it wants, at least `least`, but never more than the
+// screen's `screen` (and never less than 1).
+int dialogextent(int want, int least, int screen);
+
 class NDialog : public NGroup {
 public:
     // The title is shown with one blank on each side; an empty one shows nothing.

@@ -18,13 +18,8 @@ namespace {
 
 // A size that leaves a margin of the screen free, but on a tiny screen still `floor` (or
 // the whole screen when it is smaller still).
-int within(int wanted, int floor, int screen)
-{
-    return std::max(1, std::max(wanted, std::min(floor, screen)));
-}
-
-int windowrows() { return within(LINES - 4, 8, LINES); }
-int windowcols() { return within(COLS - 8, 30, COLS); }
+int windowrows() { return dialogextent(LINES - 4, 8, LINES); }
+int windowcols() { return dialogextent(COLS - 8, 30, COLS); }
 
 // Screen columns of the character at text[i] (its length in bytes in `len`); what the
 // locale cannot tell counts as one column.

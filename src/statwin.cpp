@@ -31,14 +31,6 @@ uint64_t gainof(double total, double previous)
 
 // `text` cut to `width` characters and padded with blanks to exactly that many, on the
 // left (right-aligned) or on the right.
-std::string fitted(std::string text, int width, bool alignright)
-{
-    if (mbstrlen(text) > width)
-        mbstrtrunc(text, width);
-    std::string pad(static_cast<size_t>(std::max(width - mbstrlen(text), 0)), ' ');
-    return alignright ? pad + text : text + pad;
-}
-
 // The gain of the chosen kind, as the sort weighs it: a loss counts as one.
 double signedgain(const StatDay& d, bool hostmode)
 {
@@ -47,14 +39,9 @@ double signedgain(const StatDay& d, bool hostmode)
 
 // A size that leaves the screen's margin free, but on a tiny screen still `floor` (or the
 // whole screen when it is smaller still): never negative, never beyond the screen.
-int within(int wanted, int floor, int screen)
-{
-    return std::max(wanted, std::min(floor, screen));
-}
-
 // The size before the table is known.
-int provisionalrows() { return within(LINES - 10, 6, LINES); }
-int provisionalcols() { return within(COLS - 60, 4, COLS); }
+int provisionalrows() { return dialogextent(LINES - 10, 6, LINES); }
+int provisionalcols() { return dialogextent(COLS - 60, 4, COLS); }
 
 NRect startrect()
 {
@@ -160,7 +147,7 @@ std::vector<std::unique_ptr<NAttrString>> statlines(const StatTable& table, bool
     std::set<int64_t> days;
     for (size_t i = first; i < table.columns.size(); ++i) {
         const StatColumn& c = table.columns[i];
-        header->appendtext(red, " " + fitted(displaytext(c.name), kColumnWidth, true) + " ");
+        header->appendtext(red, " " + fitcolumn(displaytext(c.name), kColumnWidth, true) + " ");
         for (const StatDay& d : c.days)
             days.insert(d.day);
     }
@@ -175,11 +162,11 @@ std::vector<std::unique_ptr<NAttrString>> statlines(const StatTable& table, bool
             cells.back().emplace(d.day, hostmode ? d.hostgain : d.usergain);
     }
     const auto& sums = hostmode ? table.hostsums : table.usersums;
-    const std::string none = " " + fitted("-", kColumnWidth, true) + " ";
+    const std::string none = " " + fitcolumn("-", kColumnWidth, true) + " ";
     for (auto day = days.rbegin(); day != days.rend(); ++day) {
         auto row = std::make_unique<NAttrString>();
         row->reserve(2 + cells.size());
-        row->appendtext(white, fitted(statdaytext(*day), kColumnWidth, false));
+        row->appendtext(white, fitcolumn(statdaytext(*day), kColumnWidth, false));
         auto sum = sums.find(*day);
         row->appendtext(cyan, " " + statgaintext(sum == sums.end() ? 0 : sum->second, kColumnWidth) + " ");
         for (const auto& column : cells) {
@@ -220,7 +207,7 @@ void StatWin::fitsize()
     }
     int viewcols = content->getmaxcontentwidth();
     int cols = viewcols + 4;
-    const int widest = within(COLS - 10, 26, COLS);
+    const int widest = dialogextent(COLS - 10, 26, COLS);
     if (cols > widest) {
         cols = widest;
         viewcols = std::max(cols - 4, 0);

@@ -96,11 +96,6 @@ enum class Reading { percent, date, duration, size };
 
 // The window's size on a screen of `screen` cells: `want`, but at least `least` where the
 // screen has room, and never more than the screen.
-int fitsize(int want, int least, int screen)
-{
-    return std::max(1, std::min(std::max(want, least), screen));
-}
-
 } // namespace
 
 std::string exitstatusword(long long status)
@@ -169,7 +164,7 @@ std::string readablevalue(const Item* item)
 
 TaskInfoWin::TaskInfoWin(const std::string& title, Srv* srv, const std::string& projecturl,
                          const std::string& taskname)
-    : NDialog(NRect{3, 3, fitsize(LINES - 10, 5, LINES), fitsize(COLS - 60, 14, COLS)}, title),
+    : NDialog(NRect{3, 3, dialogextent(LINES - 10, 5, LINES), dialogextent(COLS - 60, 14, COLS)}, title),
       srv(srv), projecturl(projecturl), taskname(taskname)
 {
     content = insert(std::make_unique<NScrollView>(

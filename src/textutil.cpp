@@ -147,6 +147,16 @@ std::string displaytext(const std::string& text)
     return out;
 }
 
+std::string fitcolumn(std::string text, int width, bool alignright)
+{
+    if (width <= 0)
+        return std::string();
+    if (mbstrlen(text) > width)
+        mbstrtrunc(text, width);
+    std::string pad(static_cast<size_t>(std::max(width - mbstrlen(text), 0)), ' ');
+    return alignright ? pad + text : text + pad;
+}
+
 std::string shortduration(double seconds, bool wholeminutes)
 {
     if (!std::isfinite(seconds) || seconds < 0)

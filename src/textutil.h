@@ -23,6 +23,10 @@ std::string ltrim(const std::string& s);
 // line runs into the next one.
 std::string displaytext(const std::string& text);
 
+// The text cut or padded with blanks to `width` characters, the blanks on the left when
+// `alignright`; empty for a width of 0 or less.
+std::string fitcolumn(std::string text, int width, bool alignright = false);
+
 // A length of time in its two largest units: "2d 3h", "1h 5m", "3m 12s", "42s" (a unit
 // that is 0 is left out: "1h"). With `wholeminutes` it is rounded up to a minute first
 // ("42m", "1h 5m"). Negative and non-finite times read as 0.

@@ -53,14 +53,6 @@ std::string errortext(int status)
 }
 
 // `text` in exactly `width` characters: cut, or padded on the right or the left.
-std::string fitted(std::string text, int width, bool alignright = false)
-{
-    if (mbstrlen(text) > width)
-        mbstrtrunc(text, width);
-    std::string pad(static_cast<size_t>(std::max(width - mbstrlen(text), 0)), ' ');
-    return alignright ? pad + text : text + pad;
-}
-
 } // namespace
 
 std::string bytestext(double bytes)
@@ -179,16 +171,16 @@ TransferLayout transferlayout(int cols, int longestname)
 std::string transferline(const std::vector<std::string>& cells, const TransferLayout& l)
 {
     auto cell = [&cells](size_t i) { return i < cells.size() ? cells[i] : std::string(); };
-    std::string out = fitted(cell(0), l.project) + " " + fitted(cell(1), l.file) + " " +
-                      fitted(cell(2), kDirCols);
+    std::string out = fitcolumn(cell(0), l.project) + " " + fitcolumn(cell(1), l.file) + " " +
+                      fitcolumn(cell(2), kDirCols);
     if (l.size)
-        out += " " + fitted(cell(3), kSizeCols, true);
+        out += " " + fitcolumn(cell(3), kSizeCols, true);
     if (l.done)
-        out += " " + fitted(cell(4), kDoneCols, true);
+        out += " " + fitcolumn(cell(4), kDoneCols, true);
     if (l.speed)
-        out += " " + fitted(cell(5), kSpeedCols, true);
+        out += " " + fitcolumn(cell(5), kSpeedCols, true);
     if (l.time)
-        out += " " + fitted(cell(6), kTimeCols, true);
+        out += " " + fitcolumn(cell(6), kTimeCols, true);
     return out + "  " + cell(7);
 }
 

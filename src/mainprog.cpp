@@ -199,37 +199,27 @@ void MainProg::handlekey(NEvent* ev)
     } else if (iskey(key, 'N') || iskey(key, 'P')) {
         switchhost(iskey(key, 'N'));
     } else if (iskey(key, 'V')) {
-        toggledialog("7StatWin", kStatisticsOpen, [this] {
-            menu->disable();
-            return std::make_unique<StatWin>(gsrvlist->current());
-        });
+        toggledialog("7StatWin", kStatisticsOpen,
+                     [this] { return std::make_unique<StatWin>(gsrvlist->current()); });
     } else if (iskey(key, 'T')) {
-        toggledialog("12TransfersWin", kTransfersOpen, [this] {
-            menu->disable();
-            return std::make_unique<TransfersWin>(gsrvlist->current());
-        });
+        toggledialog("12TransfersWin", kTransfersOpen,
+                     [this] { return std::make_unique<TransfersWin>(gsrvlist->current()); });
     } else if (iskey(key, 'M') || key == KEY_F(9)) {
         if (menu->enableflag)
             menu->disable();
         else
             menu->enable();
     } else if (iskey(key, 'I')) {
-        toggledialog("10NoticesWin", kNoticesOpen, [this] {
-            menu->disable();
-            return std::make_unique<NoticesWin>(gsrvlist->current());
-        });
+        toggledialog("10NoticesWin", kNoticesOpen,
+                     [this] { return std::make_unique<NoticesWin>(gsrvlist->current()); });
         // Opening the window marked the notices read: the count goes at once.
         wmain->updatecaption();
     } else if (iskey(key, 'H')) {
-        toggledialog("10HistoryWin", kHistoryOpen, [this] {
-            menu->disable();
-            return std::make_unique<HistoryWin>(gsrvlist->current());
-        });
+        toggledialog("10HistoryWin", kHistoryOpen,
+                     [this] { return std::make_unique<HistoryWin>(gsrvlist->current()); });
     } else if (iskey(key, 'O')) {
-        toggledialog("11AllHostsWin", kAllHostsOpen, [this] {
-            menu->disable();
-            return std::make_unique<AllHostsWin>(*gsrvlist, *hostpoller);
-        });
+        toggledialog("11AllHostsWin", kAllHostsOpen,
+                     [this] { return std::make_unique<AllHostsWin>(*gsrvlist, *hostpoller); });
     }
 }
 
@@ -554,19 +544,19 @@ void MainProg::centre(NView* dialog)
                  std::max(0, COLS / 2 - dialog->rect.cols / 2));
 }
 
-bool MainProg::toggledialog(const char* id, int bit,
+void MainProg::toggledialog(const char* id, int bit,
                             const std::function<std::unique_ptr<NView>()>& make)
 {
-    bool opened = false;
     if (destroybyid(id)) {
         uistate &= ~bit;
-    } else if (auto dialog = make()) {
-        centre(insert(std::move(dialog)));
-        uistate |= bit;
-        opened = true;
+    } else {
+        menu->disable(); // a dialog opens with the menus closed
+        if (auto dialog = make()) {
+            centre(insert(std::move(dialog)));
+            uistate |= bit;
+        }
     }
     updatestatusline();
-    return opened;
 }
 
 void MainProg::updatestatusline()

@@ -88,9 +88,9 @@ private:
     // Turns the task list's selection highlight on or off.
     void showselection(bool on);
     // Deletes the open dialog of that class and clears its uistate bit; otherwise opens
-    // the one `make` builds, centred, and sets the bit. Either way the status line follows.
-    // True when it opened one.
-    bool toggledialog(const char* id, int bit, const std::function<std::unique_ptr<NView>()>& make);
+    // the one `make` builds, centred, with the menus closed, and sets the bit. Either way
+    // the status line follows.
+    void toggledialog(const char* id, int bit, const std::function<std::unique_ptr<NView>()>& make);
     // Puts a dialog in the middle of the screen (its top left corner stays on it).
     static void centre(NView* dialog);
 };

@@ -20,12 +20,8 @@ constexpr int64_t kDay = 86400;
 // `text` cut to `width` characters and padded with blanks to exactly that many.
 std::string datetext(int64_t t)
 {
-    std::time_t tt = static_cast<std::time_t>(t);
-    std::tm tm{};
-    char buf[64];
-    if (!localtime_r(&tt, &tm) || std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm) == 0)
-        return "?";
-    return buf;
+    std::string text = localtimetext(t, "%Y-%m-%d %H:%M");
+    return text.empty() ? "?" : text;
 }
 
 std::string projectof(const HistoryEntry& e)

@@ -72,13 +72,7 @@ std::string creditline(const char* label, double credit)
 
 std::string datetext(int64_t day)
 {
-    std::time_t t = static_cast<std::time_t>(day);
-    std::tm tm{};
-    if (!localtime_r(&t, &tm))
-        return std::string();
-    char buf[128];
-    size_t n = std::strftime(buf, sizeof buf, "%-e %b", &tm);
-    return std::string(buf, n);
+    return localtimetext(day, "%-e %b");
 }
 
 // Daily entries newest first; entries without a usable day go last.

@@ -1,6 +1,5 @@
 #include "msgwin.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -19,15 +18,7 @@ const char kCdataClose[] = "]] ";
 // "7 Mar 9:05": day and hour without padding. Empty when the time cannot be shown.
 std::string timetext(const std::string& value)
 {
-    errno = 0;
-    long long secs = std::strtoll(value.c_str(), nullptr, 10);
-    std::time_t t = static_cast<std::time_t>(secs);
-    std::tm tm{};
-    if (static_cast<long long>(t) != secs || !localtime_r(&t, &tm))
-        return std::string();
-    char buf[128];
-    size_t n = std::strftime(buf, sizeof buf, "%-e %b %-k:%M", &tm);
-    return std::string(buf, n);
+    return localtimetext(std::strtoll(value.c_str(), nullptr, 10), "%-e %b %-k:%M");
 }
 
 } // namespace

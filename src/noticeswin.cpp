@@ -52,13 +52,7 @@ std::string noticetime(double when)
 {
     if (!(when > 0))
         return std::string();
-    std::time_t t = static_cast<std::time_t>(secondsfromdouble(when));
-    std::tm tm{};
-    if (!localtime_r(&t, &tm))
-        return std::string();
-    char buf[128];
-    size_t n = std::strftime(buf, sizeof buf, "%-e %b %Y %-k:%M", &tm);
-    return std::string(buf, n);
+    return localtimetext(secondsfromdouble(when), "%-e %b %Y %-k:%M");
 }
 
 std::string fieldvalue(const Item* notice, const char* name)

@@ -57,13 +57,8 @@ NRect startrect()
 
 std::string statdaytext(int64_t day)
 {
-    std::time_t t = static_cast<std::time_t>(day);
-    std::tm tm{};
-    if (!localtime_r(&t, &tm))
-        return "?";
-    char buf[128];
-    size_t n = std::strftime(buf, sizeof buf, "%-2e %b", &tm);
-    return n ? std::string(buf, n) : std::string("?");
+    std::string text = localtimetext(day, "%-2e %b");
+    return text.empty() ? "?" : text;
 }
 
 std::string statgaintext(uint64_t gain, int width)

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <cwchar>
 #include <cwctype>
 #include <string>
@@ -145,6 +146,17 @@ std::string displaytext(const std::string& text)
         i += k;
     }
     return out;
+}
+
+std::string localtimetext(long long secs, const char* format)
+{
+    const std::time_t t = static_cast<std::time_t>(secs);
+    std::tm tm{};
+    if (static_cast<long long>(t) != secs || !localtime_r(&t, &tm))
+        return std::string();
+    char buf[128];
+    const size_t n = std::strftime(buf, sizeof buf, format, &tm);
+    return std::string(buf, n);
 }
 
 std::string fitcolumn(std::string text, int width, bool alignright)

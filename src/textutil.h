@@ -27,6 +27,10 @@ std::string displaytext(const std::string& text);
 // `alignright`; empty for a width of 0 or less.
 std::string fitcolumn(std::string text, int width, bool alignright = false);
 
+// The local time of `secs` since the epoch in strftime's `format`; empty when it cannot
+// be shown.
+std::string localtimetext(long long secs, const char* format);
+
 // A length of time in its two largest units: "2d 3h", "1h 5m", "3m 12s", "42s" (a unit
 // that is 0 is left out: "1h"). With `wholeminutes` it is rounded up to a minute first
 // ("42m", "1h 5m"). Negative and non-finite times read as 0.

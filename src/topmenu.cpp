@@ -158,6 +158,8 @@ public:
 
 private:
     using Setter = void (*)(Srv&, const std::string&);
+    // The client's words for its modes 1, 2 and 3.
+    static constexpr const char* modes[] = {"always", "auto", "never"};
 
     void build(const Item* c, bool gpu)
     {
@@ -183,7 +185,6 @@ private:
     // instead, back to the mode the client keeps for good, and tells how long it has left.
     void snoozeitem(ModeKind kind, const char* snooze, const char* cancel)
     {
-        static const char* const modes[] = {"always", "auto", "never"};
         const ModeDelay d = srv->modedelaynow(kind);
         Srv* host = srv;
         if (d.snoozed() && d.perm >= 1 && d.perm <= 3) {
@@ -206,7 +207,6 @@ private:
     // Three items for the modes 1, 2 and 3 of one setting, the client's one marked.
     void group(const Item* c, const char* key, Setter set, std::initializer_list<const char*> names)
     {
-        static const char* const modes[] = {"always", "auto", "never"};
         const Item* it = c->find(key);
         const int current = it ? it->intvalue() : 0;
         int mode = 1;

@@ -8,6 +8,7 @@
 #include "ncolorpair.h"
 #include "nscrollbar.h"
 #include "srv.h"
+#include "statelookup.h"
 #include "taskhistory.h"
 #include "taskinfowin.h"
 #include "textutil.h"
@@ -45,25 +46,26 @@ std::string lower(std::string s)
 
 std::string historyoutcome(const HistoryEntry& e)
 {
-    const int x = e.exitstatus;
-    if (x == 0 && e.state != 3 && e.state != 6 && e.state != 7)
+    if (!historyfailed(e))
         return "ok";
+    const int x = e.exitstatus;
     // Aborted by the user, the client or the project.
     if (x == 194 || x == 202 || x == 203)
         return "aborted";
     std::string word = exitstatusword(x);
     if (!word.empty())
         return std::to_string(x) + " (" + word + ")";
-    if (e.state == 6)
+    if (e.state == kAborted)
         return "aborted";
-    if (e.state == 7 && x == 0)
+    if (e.state == kUploadFailed && x == 0)
         return "upload failed";
     return x == 0 ? std::string("computation error") : "computation error (" + std::to_string(x) + ")";
 }
 
 bool historyfailed(const HistoryEntry& e)
 {
-    return historyoutcome(e) != "ok";
+    return e.exitstatus != 0 || e.state == kComputeError || e.state == kAborted ||
+           e.state == kUploadFailed;
 }
 
 HistorySummary summarizehistory(const std::vector<HistoryEntry>& entries,

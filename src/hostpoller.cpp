@@ -21,11 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Result states of a client (the numbers its replies use).
-constexpr int kComputeError = 3;
-constexpr int kFilesUploaded = 5;
-constexpr int kAborted = 6;
-constexpr int kUploadFailed = 7;
 constexpr int kExecuting = 1; // active_task_state
 
 } // namespace

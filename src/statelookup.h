@@ -12,6 +12,9 @@
 
 class Item;
 
+// The "state" numbers of a client's results from the end of the computation on.
+enum ResultState { kComputeError = 3, kFilesUploaded = 5, kAborted = 6, kUploadFailed = 7 };
+
 // The value of the direct child `name` of `parent`; the fallback when either is missing:
 // its text; its number when that is finite; its integer, held to the range of int.
 std::string textof(const Item* parent, std::string_view name);

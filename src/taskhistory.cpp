@@ -598,7 +598,7 @@ std::unordered_map<std::string, HistoryEntry> finishedresults(
         if (r->getname() != "result")
             continue;
         const int state = intof(r.get(), "state");
-        if (state < 3 && !r->child("ready_to_report"))
+        if (state < kComputeError && !r->child("ready_to_report"))
             continue;
         HistoryEntry e;
         e.projecturl = textof(r.get(), "project_url");

@@ -158,11 +158,3 @@ void AccountForm::eventhandle(NEvent* ev)
         break;
     }
 }
-
-std::string asciilower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}

@@ -73,7 +73,4 @@ private:
     bool broken = false;
 };
 
-// ASCII letters in lower case, other bytes as they are.
-std::string asciilower(std::string s);
-
 #endif

@@ -1,7 +1,6 @@
 #include "historywin.h"
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
 #include <map>
 
@@ -35,12 +34,6 @@ std::string plural(int n, const char* word)
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 } // namespace
 
@@ -175,7 +168,7 @@ void HistoryWin::updatedata(bool force)
     }
     projects.assign(names.begin(), names.end());
     std::stable_sort(projects.begin(), projects.end(), [](const auto& a, const auto& b) {
-        return lower(a.second) < lower(b.second);
+        return asciilower(a.second) < asciilower(b.second);
     });
 
     // Columns as wide as their widest text, within limits; the task name takes the rest.

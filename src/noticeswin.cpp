@@ -12,6 +12,7 @@
 #include "nscrollview.h"
 #include "ptrlist.h"
 #include "srv.h"
+#include "statelookup.h"
 #include "textutil.h"
 
 namespace {
@@ -53,12 +54,6 @@ std::string noticetime(double when)
     if (!(when > 0))
         return std::string();
     return localtimetext(secondsfromdouble(when), "%-e %b %Y %-k:%M");
-}
-
-std::string fieldvalue(const Item* notice, const char* name)
-{
-    const Item* f = notice->child(name);
-    return f ? f->value() : std::string();
 }
 
 void addwrapped(std::vector<std::unique_ptr<NAttrString>>& lines, int attr, const std::string& text,
@@ -135,9 +130,9 @@ std::vector<std::unique_ptr<NAttrString>> noticelines(const Item* notice, int wi
     const Item* created = notice->child("create_time");
     const double t = created && created->doublevalue() > 0 ? created->doublevalue() : noticearrival(notice);
     const std::string when = noticetime(t);
-    std::string from = displaytext(fieldvalue(notice, "project_name"));
+    std::string from = displaytext(textof(notice, "project_name"));
     if (from.empty())
-        from = displaytext(fieldvalue(notice, "category"));
+        from = displaytext(textof(notice, "category"));
     if (!when.empty() && !from.empty())
         from = "  " + from;
     if (textwidth(when + from) <= width) {
@@ -152,12 +147,12 @@ std::vector<std::unique_ptr<NAttrString>> noticelines(const Item* notice, int wi
     }
 
     // The title is one line of text, however its markup breaks it.
-    std::string title = htmltotext(untranslated(fieldvalue(notice, "title")));
+    std::string title = htmltotext(untranslated(textof(notice, "title")));
     std::replace(title.begin(), title.end(), '\n', ' ');
     if (!title.empty())
         addwrapped(lines, getcolorpair(7, bg) | A_BOLD, title, width);
 
-    const std::string description = htmltotext(untranslated(fieldvalue(notice, "description")));
+    const std::string description = htmltotext(untranslated(textof(notice, "description")));
     if (!description.empty()) {
         size_t pos = 0;
         for (;;) {
@@ -168,7 +163,7 @@ std::vector<std::unique_ptr<NAttrString>> noticelines(const Item* notice, int wi
             pos = nl + 1;
         }
     }
-    const std::string link = fieldvalue(notice, "link");
+    const std::string link = textof(notice, "link");
     if (!link.empty())
         addwrapped(lines, getcolorpair(6, bg), link, width);
     return lines;

@@ -159,6 +159,14 @@ std::string localtimetext(long long secs, const char* format)
     return std::string(buf, n);
 }
 
+std::string asciilower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
 std::string fitcolumn(std::string text, int width, bool alignright)
 {
     if (width <= 0)

@@ -23,6 +23,9 @@ std::string ltrim(const std::string& s);
 // line runs into the next one.
 std::string displaytext(const std::string& text);
 
+// ASCII letters in lower case, other bytes as they are.
+std::string asciilower(std::string s);
+
 // The text cut or padded with blanks to `width` characters, the blanks on the left when
 // `alignright`; empty for a width of 0 or less.
 std::string fitcolumn(std::string text, int width, bool alignright = false);

@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include "ncolorpair.h"
-#include "nscrollbar.h"
 #include "nselectlist.h"
 #include "nstatictext.h"
 #include "ptrlist.h"
@@ -254,7 +253,7 @@ AllHostsWin::AllHostsWin(SrvList& sl, HostPoller& hp)
     header->bgattr = getcolorpair(COLOR_WHITE, getbgcolor());
     header->settext(getcolorpair(COLOR_CYAN, getbgcolor()) | A_BOLD, "%s", hostheader().c_str());
     list = insert(std::make_unique<NSelectList>(NRect{2, 1, std::max(rect.rows - 3, 1), inner}));
-    scrollbar = borderscrollbar(list);
+    borderscrollbar(list);
     if (Srv* cur = srvlist.current())
         wanted = cur->serial; // the selection starts on the current host
     sizedfor = srvlist.servers.size();
@@ -382,11 +381,9 @@ void AllHostsWin::fitsize()
     const int cols = wantedcols();
     sizedlines = LINES;
     sizedcols = COLS;
-    move(0, 0); // from the corner, so that a larger window always fits the screen
-    resize(rowsnow, cols);
+    refit(rowsnow, cols);
     header->resize(1, std::max(cols - 2, 1));
     list->resize(std::max(rowsnow - 3, 1), std::max(cols - 2, 1));
-    fitborderscrollbar(scrollbar, rowsnow, cols);
     centre();
     setneedrefresh();
 }

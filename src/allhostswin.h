@@ -14,7 +14,6 @@
 #include "nattrstring.h"
 #include "ndialog.h"
 
-class NScrollBar;
 class NSelectList;
 class NStaticText;
 class Srv;
@@ -84,7 +83,6 @@ private:
     HostPoller& poller;
     NStaticText* header = nullptr;
     NSelectList* list = nullptr;
-    NScrollBar* scrollbar = nullptr;
     std::vector<HostRow> rows;
     unsigned long long wanted = 0; // the serial the selection follows across rebuilds
     size_t sizedfor = SIZE_MAX;    // host count the window was sized for

@@ -87,7 +87,6 @@ std::string finaltarget(std::string path)
     return path;
 }
 
-
 } // namespace
 
 std::string homedirectory()

@@ -88,16 +88,20 @@ void NDialog::eventhandle(NEvent* ev)
     }
 }
 
-NScrollBar* NDialog::borderscrollbar(NScrollView* view, chtype bodychar)
+void NDialog::borderscrollbar(NScrollView* view, chtype bodychar)
 {
-    NScrollBar* bar = insert(std::make_unique<NScrollBar>(
+    borderbar = insert(std::make_unique<NScrollBar>(
         NRect{1, std::max(rect.cols - 1, 0), std::max(rect.rows - 2, 1), 1}, 0, 0, bodychar));
-    view->setscrollbar(bar);
-    return bar;
+    view->setscrollbar(borderbar);
 }
 
-void NDialog::fitborderscrollbar(NScrollBar* bar, int rows, int cols)
+void NDialog::refit(int rows, int cols)
 {
-    bar->resize(std::max(rows - 2, 1), 1);
-    bar->move(1, std::max(cols - 1, 0));
+    NGroup::move(0, 0);
+    resize(rows, cols);
+    werase(win);
+    if (borderbar) {
+        borderbar->resize(std::max(rows - 2, 1), 1);
+        borderbar->move(1, std::max(cols - 1, 0));
+    }
 }

@@ -48,9 +48,11 @@ protected:
     // (not only through children) do so after calling it.
     virtual void drawframe();
     // A scroll bar for the view on the right border, between the frame's corners.
-    NScrollBar* borderscrollbar(NScrollView* view, chtype bodychar = ACS_VLINE);
-    // Puts such a bar back on the border of a dialog resized to rows x cols.
-    static void fitborderscrollbar(NScrollBar* bar, int rows, int cols);
+    void borderscrollbar(NScrollView* view, chtype bodychar = ACS_VLINE);
+    // A new size, taken from the screen's corner so that a larger dialog always fits, with
+    // the old frame wiped and the border scroll bar along the new edge. The caller fits
+    // its other children, then centres the dialog.
+    void refit(int rows, int cols);
 
     std::string title;
     int titlecol = -1;           // where the blanked title starts; -1: centred
@@ -59,6 +61,9 @@ protected:
     bool escpasses = true;       // Esc stays undone, for the application; else it closes
     bool clickpasses = false;    // a mouse event stays undone even when it closes
     int frameattr;               // the window's drawing attribute: frame, title, text
+
+private:
+    NScrollBar* borderbar = nullptr;
 };
 
 #endif

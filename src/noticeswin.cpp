@@ -8,7 +8,6 @@
 #include "item.h"
 #include "ncolorpair.h"
 #include "notices.h"
-#include "nscrollbar.h"
 #include "nscrollview.h"
 #include "ptrlist.h"
 #include "srv.h"
@@ -174,7 +173,7 @@ NoticesWin::NoticesWin(Srv* s) : NDialog(NRect{0, 0, windowrows(), windowcols()}
     passkeys = {'I', 'i'}; // its hot key closes it
     content = insert(std::make_unique<NScrollView>(
         NRect{1, 2, std::max(rect.rows - 2, 0), std::max(rect.cols - 4, 0)}));
-    scrollbar = borderscrollbar(content);
+    borderscrollbar(content);
     screenrows = LINES;
     screencols = COLS;
     updatedata();
@@ -187,12 +186,8 @@ void NoticesWin::fitscreen()
 {
     const int rows = windowrows();
     const int cols = windowcols();
-    // From the top left corner, so that a larger window always fits the screen.
-    NGroup::move(0, 0);
-    resize(rows, cols);
-    werase(win);
+    refit(rows, cols);
     content->resize(std::max(rows - 2, 0), std::max(cols - 4, 0));
-    fitborderscrollbar(scrollbar, rows, cols);
     screenrows = LINES;
     screencols = COLS;
     updatedata();

@@ -13,7 +13,6 @@
 #include "ndialog.h"
 
 class Item;
-class NScrollBar;
 class NScrollView;
 class Srv;
 
@@ -39,7 +38,6 @@ public:
 
     Srv* srv; // not owned; may be null
     NScrollView* content = nullptr;
-    NScrollBar* scrollbar = nullptr;
 
 protected:
     void handlekey(int key) override;

@@ -7,7 +7,6 @@
 #include <set>
 
 #include "ncolorpair.h"
-#include "nscrollbar.h"
 #include "nscrollview.h"
 #include "srv.h"
 #include "statelookup.h"
@@ -183,7 +182,7 @@ StatWin::StatWin(Srv* s)
     passkeys = {'V', 'v'}; // its hot key closes it
     content = insert(std::make_unique<NScrollView>(
         NRect{2, 2, std::max(rect.rows - 4, 0), std::max(rect.cols - 4, 0)}));
-    scrollbar = borderscrollbar(content);
+    borderscrollbar(content);
     updatedata();
     if (!sized)
         fitsize();
@@ -207,11 +206,8 @@ void StatWin::fitsize()
         cols = widest;
         viewcols = std::max(cols - 4, 0);
     }
-    // From the top left corner, so that the larger window always fits the screen.
-    move(0, 0);
-    resize(rows, cols);
+    refit(rows, cols);
     content->resize(viewrows, viewcols);
-    fitborderscrollbar(scrollbar, rows, cols);
     centre();
     setneedrefresh();
 }

@@ -16,7 +16,6 @@
 #include "ndialog.h"
 
 class Item;
-class NScrollBar;
 class NScrollView;
 class Srv;
 
@@ -65,7 +64,6 @@ public:
     std::string caption;
     Srv* srv;            // not owned; may be null
     NScrollView* content = nullptr;
-    NScrollBar* scrollbar = nullptr;
     std::vector<StatColumn> columns;
 
 protected:

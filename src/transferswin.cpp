@@ -9,7 +9,6 @@
 #include "item.h"
 #include "statelookup.h"
 #include "ncolorpair.h"
-#include "nscrollbar.h"
 #include "nselectlist.h"
 #include "nstatictext.h"
 #include "srv.h"
@@ -194,7 +193,7 @@ TransfersWin::TransfersWin(Srv* s)
     header->bgattr = getcolorpair(7, getbgcolor());
     list = insert(std::make_unique<NSelectList>(NRect{2, 2, std::max(1, rect.rows - 3),
                                                       std::max(1, rect.cols - 4)}));
-    scrollbar = borderscrollbar(list, ACS_VLINE | A_BOLD);
+    borderscrollbar(list, ACS_VLINE | A_BOLD);
     if (srv) {
         {
             Snapshot before(srv->filetransfersnapshots);
@@ -302,13 +301,9 @@ void TransfersWin::fitsize()
     const int colsnow = std::max(1, std::min(layout.width() + 4, COLS - 2));
     if (rowsnow == rect.rows && colsnow == rect.cols)
         return;
-    // From the top left corner, so that the larger window always fits the screen.
-    move(0, 0);
-    resize(rowsnow, colsnow);
-    werase(win); // the old frame would stay inside a larger window
+    refit(rowsnow, colsnow);
     header->resize(1, std::max(1, colsnow - 4));
     list->resize(std::max(1, rowsnow - 3), std::max(1, colsnow - 4));
-    fitborderscrollbar(scrollbar, rowsnow, colsnow);
     centre();
     setneedrefresh();
 }

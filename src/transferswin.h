@@ -11,7 +11,6 @@
 #include "ndialog.h"
 
 class Item;
-class NScrollBar;
 class NSelectList;
 class NStaticText;
 class Srv;
@@ -74,7 +73,6 @@ public:
     Srv* srv; // not owned; may be null
     NStaticText* header = nullptr;
     NSelectList* list = nullptr;
-    NScrollBar* scrollbar = nullptr;
     std::vector<TransferRow> rows;
     std::string message; // shown instead of the list: nothing to list, or why not
 

@@ -625,6 +625,16 @@ std::unique_ptr<Item> parsexmlinplace(std::string& text, std::string& errortext,
     return parsewidened(text.data() + skip, text.size() - skip, errortext, maxitems, keeplineends);
 }
 
+size_t utf8cut(const std::string& text, size_t n)
+{
+    if (text.size() <= n)
+        return text.size();
+    size_t cut = n;
+    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++back)
+        --cut;
+    return cut;
+}
+
 char* maskbodymarkup(char* text, size_t len)
 {
     static const char open[] = "<body>";

@@ -94,6 +94,10 @@ std::unique_ptr<Item> parsexml(const char* text, size_t len, std::string& errort
 std::unique_ptr<Item> parsexmlinplace(std::string& text, std::string& errortext,
                                       size_t maxitems = SIZE_MAX, bool keeplineends = false);
 
+// Where a cut of `text` to at most `n` bytes may go: n, or up to three bytes less, so
+// that the cut does not fall inside a UTF-8 character; the whole length when it is shorter.
+size_t utf8cut(const std::string& text, size_t n);
+
 // Turns '<' and '>' inside every <body>...</body> into blanks so bodies parse as plain text.
 char* maskbodymarkup(char* text, size_t len);
 

@@ -30,12 +30,9 @@ std::string fieldtext(const std::string& v)
         ++from;
     while (to > from && isblank(v[to - 1]))
         --to;
-    if (to - from > kMaxNoticeText) {
-        to = from + kMaxNoticeText;
-        for (int back = 0; back < 3 && to > from && (static_cast<unsigned char>(v[to]) & 0xC0) == 0x80; ++back)
-            --to;
-    }
-    return v.substr(from, to - from);
+    std::string text = v.substr(from, to - from);
+    text.resize(utf8cut(text, kMaxNoticeText));
+    return text;
 }
 
 std::unique_ptr<Item> noticecopy(const Item* notice, int seqno)

@@ -10,16 +10,6 @@
 
 namespace {
 
-// The first n bytes of a text, never cut inside a UTF-8 character.
-std::string firstbytes(const std::string& s, size_t n)
-{
-    if (s.size() <= n)
-        return s;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
-        --n;
-    return s.substr(0, n);
-}
-
 std::string valueof(const Item* parent, const char* name)
 {
     const Item* it = parent ? parent->find(name) : nullptr;
@@ -79,7 +69,8 @@ public:
                 const Item* name = p->child("name");
                 if (!name)
                     continue;
-                add(name->value(), firstbytes(valueof(p, "general_area"), 20),
+                const std::string area = valueof(p, "general_area");
+                add(name->value(), area.substr(0, utf8cut(area, 20)),
                     [this, project = name->value()] {
                         if (this->srv)
                             opensubmenu(std::make_unique<ProjectUserExistSubMenu>(

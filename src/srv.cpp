@@ -118,10 +118,7 @@ void cutmessages(Item* tree)
             const std::string& v = it->value();
             if (v.size() <= kMaxMessageText)
                 return;
-            size_t cut = kMaxMessageText;
-            for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80; ++back)
-                --cut;
-            it->setvalue(v.substr(0, cut));
+            it->setvalue(v.substr(0, utf8cut(v, kMaxMessageText)));
         });
     }
 }

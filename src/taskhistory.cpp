@@ -119,16 +119,6 @@ std::string numbertext(double v)
 }
 
 // Cuts a text to at most n bytes, never inside a UTF-8 character.
-void cuttext(std::string& s, size_t n)
-{
-    if (s.size() <= n)
-        return;
-    size_t cut = n;
-    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80; ++back)
-        --cut;
-    s.resize(cut);
-}
-
 bool newerfirst(const HistoryEntry& a, const HistoryEntry& b)
 {
     if (a.completedtime != b.completedtime)
@@ -224,7 +214,7 @@ bool parsehistoryline(std::string_view line, HistoryEntry& out)
 void clampentry(HistoryEntry& e)
 {
     for (std::string* text : {&e.projecturl, &e.taskname, &e.appname, &e.projectname})
-        cuttext(*text, kMaxText);
+        text->resize(utf8cut(*text, kMaxText));
     for (double* v : {&e.elapsedtime, &e.cputime})
         if (!std::isfinite(*v) || std::fabs(*v) > 1e15)
             *v = 0;

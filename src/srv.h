@@ -205,6 +205,8 @@ private:
     void pollwait();
     // Sends one control request and reads its answer.
     SrvAnswer control(const std::string& body);
+    // A retry or abort of one file transfer; the transfers are fetched again after it.
+    SrvAnswer transfercommand(const char* op, const std::string& projecturl, const std::string& filename);
     // Notes when the newest client status came, for the countdowns of its delays.
     void noteccstatus();
     // Whether the client's message `last` is still the one we hold (1), another one

@@ -389,24 +389,23 @@ SrvAnswer Srv::control(const std::string& body)
     return answerof(request("%s", body.c_str()).get());
 }
 
-SrvAnswer Srv::retrytransfer(const std::string& projecturl, const std::string& filename)
+SrvAnswer Srv::transfercommand(const char* op, const std::string& projecturl,
+                               const std::string& filename)
 {
-    SrvAnswer a = control(formattext(
-        "<retry_file_transfer>\n<project_url>%s</project_url>\n<filename>%s</filename>\n"
-        "</retry_file_transfer>",
-        esc(projecturl).c_str(), esc(filename).c_str()));
+    SrvAnswer a = control(formattext("<%s>\n<project_url>%s</project_url>\n<filename>%s</filename>\n</%s>",
+                                     op, esc(projecturl).c_str(), esc(filename).c_str(), op));
     filetransfersnapshots.refreshpending = true;
     return a;
 }
 
+SrvAnswer Srv::retrytransfer(const std::string& projecturl, const std::string& filename)
+{
+    return transfercommand("retry_file_transfer", projecturl, filename);
+}
+
 SrvAnswer Srv::aborttransfer(const std::string& projecturl, const std::string& filename)
 {
-    SrvAnswer a = control(formattext(
-        "<abort_file_transfer>\n<project_url>%s</project_url>\n<filename>%s</filename>\n"
-        "</abort_file_transfer>",
-        esc(projecturl).c_str(), esc(filename).c_str()));
-    filetransfersnapshots.refreshpending = true;
-    return a;
+    return transfercommand("abort_file_transfer", projecturl, filename);
 }
 
 SrvAnswer Srv::readccconfig()
